@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# Installs the Debian/Ubuntu packages that a step needs, and only those that are missing.
+# Usage: scripts/install-deps.sh run|test|headless [more...]
+set -euo pipefail
+
+build=(g++ make cmake freeglut3-dev libgl-dev libgl1-mesa-dri x11-utils)
+test=(libgtest-dev libx11-dev xvfb xdotool xauth)
+headless=(xvfb xdotool imagemagick xauth)
+
+wanted=()
+for step in "$@"; do
+    case "$step" in
+    run) wanted+=("${build[@]}") ;;
+    test) wanted+=("${build[@]}" "${test[@]}") ;;
+    headless) wanted+=("${headless[@]}") ;;
+    *)
+        echo "install-deps: unknown step '$step' (run, test or headless)" >&2
+        exit 2
+        ;;
+    esac
+done
+
+missing=()
+for pkg in "${wanted[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed'; then
+        case " ${missing[*]} " in *" $pkg "*) ;; *) missing+=("$pkg") ;; esac
+    fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+if ! command -v apt-get >/dev/null; then
+    echo "install-deps: missing packages (${missing[*]}) and no apt-get here; install them by hand." >&2
+    exit 1
+fi
+sudo=()
+if [ "$(id -u)" -ne 0 ]; then
+    if ! command -v sudo >/dev/null; then
+        echo "install-deps: need root or sudo to install: ${missing[*]}" >&2
+        exit 1
+    fi
+    sudo=(sudo)
+fi
+
+echo "Installing with apt-get: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+if ! "${sudo[@]}" apt-get update -qq; then
+    echo "install-deps: apt-get update failed; check the network and the package sources." >&2
+    exit 1
+fi
+if ! "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null; then
+    echo "install-deps: could not install: ${missing[*]}" >&2
+    exit 1
+fi

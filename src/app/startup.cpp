@@ -1,0 +1,29 @@
+#include "app/app.h"
+
+#include "interaction/interaction.h"
+#include "render/render.h"
+
+void init()
+{
+    glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
+    // The projection stays current for good: each frame multiplies its turn into it,
+    // so this matrix carries the scene's orientation for the whole run.
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    glOrtho(-100.0, 100.0, -100.0, 100.0, -100.0, 100.0);
+}
+
+void startUp(int* argc, char** argv)
+{
+    glutInit(argc, argv);
+    glutInitDisplayMode(0); // RGBA, single buffer, no depth buffer
+    // Set after glutInit, so a -geometry option cannot move or resize the window.
+    glutInitWindowSize(500, 500);
+    glutInitWindowPosition(0, 0);
+    glutCreateWindow("simple");
+    glutDisplayFunc(display);
+    glutMouseFunc(mouse);
+    glEnable(GL_DEPTH_TEST);
+    glutIdleFunc(NULL); // still until a button starts a spin
+    init();
+}

@@ -1,0 +1,111 @@
+// The frame: rotations accumulate on the right of the projection, and stay a true rotation.
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "app/app.h"
+#include "gl_test.h"
+
+namespace
+{
+
+void setRates(GLfloat x, GLfloat y, GLfloat z)
+{
+    theta[0] = x;
+    theta[1] = y;
+    theta[2] = z;
+}
+
+std::vector<unsigned char> screen()
+{
+    std::vector<unsigned char> rgb(500 * 500 * 3);
+    glReadBuffer(GL_FRONT);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadPixels(0, 0, 500, 500, GL_RGB, GL_UNSIGNED_BYTE, rgb.data());
+    return rgb;
+}
+
+// Worst departure of the matrix's rotation part (box factored out) from orthonormal.
+double skew(const Matrix& m)
+{
+    double worst = 0;
+    for (int i = 0; i < 3; i++)
+        for (int j = 0; j < 3; j++) {
+            double d = 0;
+            for (int k = 0; k < 3; k++)
+                d += m[k * 4 + i] * m[k * 4 + j] * 1e4;
+            worst = std::fmax(worst, std::fabs(d - (i == j ? 1.0 : 0.0)));
+        }
+    return worst;
+}
+
+} // namespace
+
+TEST(Frame, TurnsXThenYThenZOnTheRightAndWaitsOutTheDelay)
+{
+    init();
+    setRates(1, 1, 1);
+    const int frames = 10;
+    Matrix step = multiply(multiply(rotation(1, 1, 0, 0), rotation(1, 0, 1, 0)), rotation(1, 0, 0, 1));
+    Matrix wrongStep = multiply(multiply(rotation(1, 0, 0, 1), rotation(1, 0, 1, 0)), rotation(1, 1, 0, 0));
+    Matrix expected = startUpBox(), wrong = startUpBox();
+    for (int i = 0; i < frames; i++) {
+        auto before = std::chrono::steady_clock::now();
+        display();
+        EXPECT_GE(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(70));
+        expected = multiply(expected, step);
+        wrong = multiply(wrong, wrongStep);
+    }
+    setRates(0, 0, 0);
+    EXPECT_LT(distance(projection(), expected), 1e-7);
+    // The check can tell the orders apart.
+    EXPECT_GT(distance(wrong, expected), 1e-6);
+}
+
+TEST(Frame, StillRatesRedrawTheSamePicture)
+{
+    init();
+    setRates(0, 1, 0);
+    for (int i = 0; i < 20; i++)
+        turnScene();
+    setRates(0, 0, 0);
+    Matrix reached = projection();
+    display();
+    std::vector<unsigned char> first = screen();
+    display();
+    display();
+    EXPECT_EQ(distance(projection(), reached), 0.0);
+    EXPECT_TRUE(first == screen());
+}
+
+TEST(Frame, FullTurnAboutOneAxisComesBackToTheStartUpBox)
+{
+    for (int axis = 0; axis < 3; axis++) {
+        init();
+        setRates(axis == 0, axis == 1, axis == 2);
+        for (int i = 0; i < 360; i++)
+            turnScene();
+        EXPECT_LT(distance(projection(), startUpBox()) * 100.0, 1e-4) << "axis " << axis;
+    }
+    setRates(0, 0, 0);
+}
+
+TEST(Frame, DaysOfSpinningKeepTheModelsScaleAndShape)
+{
+    // Ten million frames is about eight days at 14 frames a second; a slow build may ask for fewer.
+    const char* asked = std::getenv("HELIXVIEW_LONG_SPIN_FRAMES");
+    const long frames = asked ? std::atol(asked) : 10000000L;
+    init();
+    setRates(1, 1, 1);
+    for (long i = 0; i < frames; i++)
+        turnScene();
+    setRates(0, 0, 0);
+    Matrix m = projection();
+    EXPECT_LT(skew(m), 1e-5) << "after " << frames << " frames";
+    EXPECT_EQ(m[3], 0.0);
+    EXPECT_EQ(m[12], 0.0);
+    EXPECT_EQ(m[15], 1.0);
+}

@@ -1,0 +1,98 @@
+// A test program that first brings the viewer up exactly as the real one starts, then runs its tests.
+#include "gl_test.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+#include <GL/freeglut.h>
+#include <gtest/gtest.h>
+
+#include "app/app.h"
+
+Matrix projection()
+{
+    GLfloat m[16];
+    glGetFloatv(GL_PROJECTION_MATRIX, m);
+    Matrix out;
+    for (int i = 0; i < 16; i++)
+        out[i] = m[i];
+    return out;
+}
+
+Matrix startUpBox()
+{
+    // GL keeps the matrix in single precision.
+    const double s = 0.01f;
+    return {s, 0, 0, 0, 0, s, 0, 0, 0, 0, -s, 0, 0, 0, 0, 1};
+}
+
+Matrix multiply(const Matrix& a, const Matrix& b)
+{
+    Matrix out{};
+    for (int col = 0; col < 4; col++)
+        for (int row = 0; row < 4; row++)
+            for (int k = 0; k < 4; k++)
+                out[col * 4 + row] += a[k * 4 + row] * b[col * 4 + k];
+    return out;
+}
+
+Matrix rotation(double degrees, double x, double y, double z)
+{
+    double a = degrees * std::acos(-1.0) / 180.0, c = std::cos(a), s = std::sin(a), t = 1 - c;
+    return {t * x * x + c,
+            t * x * y + s * z,
+            t * x * z - s * y,
+            0, //
+            t * x * y - s * z,
+            t * y * y + c,
+            t * y * z + s * x,
+            0, //
+            t * x * z + s * y,
+            t * y * z - s * x,
+            t * z * z + c,
+            0, //
+            0,
+            0,
+            0,
+            1};
+}
+
+double distance(const Matrix& a, const Matrix& b)
+{
+    double worst = 0;
+    for (int i = 0; i < 16; i++)
+        worst = std::fmax(worst, std::fabs(a[i] - b[i]));
+    return worst;
+}
+
+std::array<unsigned char, 3> pixel(int x, int y)
+{
+    std::array<unsigned char, 3> rgb{};
+    glReadBuffer(GL_FRONT);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadPixels(x, y, 1, 1, GL_RGB, GL_UNSIGNED_BYTE, rgb.data());
+    return rgb;
+}
+
+void paint(float r, float g, float b)
+{
+    glClearColor(r, g, b, 0.0f);
+    glClear(GL_COLOR_BUFFER_BIT);
+    glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
+    glFlush();
+}
+
+int main(int argc, char** argv)
+{
+    testing::InitGoogleTest(&argc, argv);
+    if (!std::getenv("DISPLAY")) {
+        std::fprintf(stderr, "No DISPLAY: these tests need an X server (./scripts/test.sh starts one).\n");
+        return 1;
+    }
+    startUp(&argc, argv);
+    // Let the window map and draw its first frame before any test looks at it.
+    for (int i = 0; i < 10; i++)
+        glutMainLoopEvent();
+    return RUN_ALL_TESTS();
+}
