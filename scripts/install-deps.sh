@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Installs the Debian/Ubuntu packages that a step needs, and only those that are missing.
-# Usage: scripts/install-deps.sh run|test|headless [more...]
+# Usage: scripts/install-deps.sh run|test|headless|bench [more...]
 set -euo pipefail
 
 build=(g++ make cmake freeglut3-dev libgl-dev libgl1-mesa-dri x11-utils)
 test=(libgtest-dev libx11-dev xvfb xdotool xauth)
 headless=(xvfb xdotool imagemagick xauth)
+bench=(libbenchmark-dev)
 
 wanted=()
 for step in "$@"; do
@@ -13,8 +14,9 @@ for step in "$@"; do
     run) wanted+=("${build[@]}") ;;
     test) wanted+=("${build[@]}" "${test[@]}") ;;
     headless) wanted+=("${headless[@]}") ;;
+    bench) wanted+=("${bench[@]}") ;;
     *)
-        echo "install-deps: unknown step '$step' (run, test or headless)" >&2
+        echo "install-deps: unknown step '$step' (run, test, headless or bench)" >&2
         exit 2
         ;;
     esac
