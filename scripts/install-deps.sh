@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # Installs the Debian/Ubuntu packages that a step needs, and only those that are missing.
-# Usage: scripts/install-deps.sh run|test|headless [more...]
+# Usage: scripts/install-deps.sh run|test|headless|windows [more...]
 set -euo pipefail
 
 build=(g++ make cmake freeglut3-dev libgl-dev libgl1-mesa-dri x11-utils)
 test=(libgtest-dev libx11-dev xvfb xdotool xauth)
 headless=(xvfb xdotool imagemagick xauth)
+# Cross-building for Windows and running the result under wine on Mesa; dpkg-dev unpacks freeglut's
+# source, x11-apps has xwd.
+windows=(g++-mingw-w64-x86-64 cmake make dpkg-dev wine wine64 libgl1 libglx-mesa0 libgl1-mesa-dri x11-apps)
 
 wanted=()
 for step in "$@"; do
@@ -13,8 +16,9 @@ for step in "$@"; do
     run) wanted+=("${build[@]}") ;;
     test) wanted+=("${build[@]}" "${test[@]}") ;;
     headless) wanted+=("${headless[@]}") ;;
+    windows) wanted+=("${windows[@]}" "${headless[@]}") ;;
     *)
-        echo "install-deps: unknown step '$step' (run, test or headless)" >&2
+        echo "install-deps: unknown step '$step' (run, test, headless or windows)" >&2
         exit 2
         ;;
     esac
