@@ -1,12 +1,17 @@
 #!/usr/bin/env bash
 # Installs the Debian/Ubuntu packages that a step needs, and only those that are missing.
-# Usage: scripts/install-deps.sh run|test|headless|bench [more...]
+# Usage: scripts/install-deps.sh run|test|headless|bench|windows|package [more...]
 set -euo pipefail
 
 build=(g++ make cmake freeglut3-dev libgl-dev libgl1-mesa-dri x11-utils)
 test=(libgtest-dev libx11-dev xvfb xdotool xauth)
 headless=(xvfb xdotool imagemagick xauth)
 bench=(libbenchmark-dev)
+# Cross-building for Windows and running the result under wine on Mesa; dpkg-dev unpacks freeglut's
+# source, x11-apps has xwd.
+windows=(g++-mingw-w64-x86-64 cmake make dpkg-dev wine wine64 libgl1 libglx-mesa0 libgl1-mesa-dri x11-apps)
+# Building the .deb (dpkg-shlibdeps needs dpkg-dev and file) and checking its desktop entry.
+package=(dpkg-dev file desktop-file-utils)
 
 wanted=()
 for step in "$@"; do
@@ -15,8 +20,10 @@ for step in "$@"; do
     test) wanted+=("${build[@]}" "${test[@]}") ;;
     headless) wanted+=("${headless[@]}") ;;
     bench) wanted+=("${bench[@]}") ;;
+    windows) wanted+=("${windows[@]}" "${headless[@]}") ;;
+    package) wanted+=("${build[@]}" "${package[@]}" "${headless[@]}") ;;
     *)
-        echo "install-deps: unknown step '$step' (run, test, headless or bench)" >&2
+        echo "install-deps: unknown step '$step' (run, test, headless, bench, windows or package)" >&2
         exit 2
         ;;
     esac

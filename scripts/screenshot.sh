@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Starts helixview on the current DISPLAY, waits for its first picture, saves it as a PNG and
-# stops the viewer. Usage: scripts/screenshot.sh OUTPUT.png
+# Starts helixview (build/helixview, or the PROGRAM given) on the current DISPLAY, waits for its
+# first picture, saves it as a PNG and stops the viewer. Usage: scripts/screenshot.sh OUTPUT.png [PROGRAM]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-out=${1:?usage: scripts/screenshot.sh OUTPUT.png}
+out=${1:?usage: scripts/screenshot.sh OUTPUT.png [PROGRAM]}
+program=${2:-build/helixview}
 
-build/helixview &
+"$program" &
 viewer=$!
 trap 'kill "$viewer" 2>/dev/null || true' EXIT
 

@@ -35,7 +35,8 @@ if [ ! -s "$ready" ]; then
     echo "with-xvfb: Xvfb did not come up within 10 s." >&2
     exit 1
 fi
-export DISPLAY=":$(head -n1 "$ready")"
+DISPLAY=":$(head -n1 "$ready")"
+export DISPLAY
 status=0
 "$@" || status=$?
 exit "$status"
