@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Installs the Debian/Ubuntu packages that a step needs, and only those that are missing.
-# Usage: scripts/install-deps.sh run|test|headless [more...]
+# Usage: scripts/install-deps.sh run|test|memcheck|headless [more...]
 set -euo pipefail
 
 build=(g++ make cmake freeglut3-dev libgl-dev libgl1-mesa-dri x11-utils)
 test=(libgtest-dev libx11-dev xvfb xdotool xauth)
+memcheck=(valgrind)
 headless=(xvfb xdotool imagemagick xauth)
 
 wanted=()
@@ -12,9 +13,10 @@ for step in "$@"; do
     case "$step" in
     run) wanted+=("${build[@]}") ;;
     test) wanted+=("${build[@]}" "${test[@]}") ;;
+    memcheck) wanted+=("${memcheck[@]}") ;;
     headless) wanted+=("${headless[@]}") ;;
     *)
-        echo "install-deps: unknown step '$step' (run, test or headless)" >&2
+        echo "install-deps: unknown step '$step' (run, test, memcheck or headless)" >&2
         exit 2
         ;;
     esac

@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds twice and runs every test of each build on a private virtual
-# display: the plain build in build/, then the same tests built with AddressSanitizer and
-# UndefinedBehaviorSanitizer in build-asan/.
+# display: the plain build in build/ (with a spin under valgrind's memcheck), then the same tests
+# built with AddressSanitizer and UndefinedBehaviorSanitizer in build-asan/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/install-deps.sh test
+scripts/install-deps.sh test memcheck
 scripts/build.sh -DBUILD_TESTING=ON
 HELIXVIEW_BUILD_DIR=build-asan scripts/build.sh -DBUILD_TESTING=ON -DHELIXVIEW_SANITIZE=ON \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo
