@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Installs the Debian/Ubuntu packages that a step needs, and only those that are missing.
-# Usage: scripts/install-deps.sh run|test|memcheck|headless [more...]
+# Usage: scripts/install-deps.sh run|test|memcheck|headless|bench [more...]
 set -euo pipefail
 
 build=(g++ make cmake freeglut3-dev libgl-dev libgl1-mesa-dri x11-utils)
 test=(libgtest-dev libx11-dev xvfb xdotool xauth)
 memcheck=(valgrind)
 headless=(xvfb xdotool imagemagick xauth)
+bench=(xvfb xdotool xauth libx11-dev mesa-utils linux-perf)
 
 wanted=()
 for step in "$@"; do
@@ -15,8 +16,9 @@ for step in "$@"; do
     test) wanted+=("${build[@]}" "${test[@]}") ;;
     memcheck) wanted+=("${memcheck[@]}") ;;
     headless) wanted+=("${headless[@]}") ;;
+    bench) wanted+=("${build[@]}" "${bench[@]}") ;;
     *)
-        echo "install-deps: unknown step '$step' (run, test, memcheck or headless)" >&2
+        echo "install-deps: unknown step '$step' (run, test, memcheck, headless or bench)" >&2
         exit 2
         ;;
     esac
