@@ -4,7 +4,6 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/install-deps.sh test bench
-cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DHELIXVIEW_BENCHMARKS=ON >/dev/null
-cmake --build build-bench --parallel "$(nproc 2>/dev/null || echo 2)" --target frame_bench >/dev/null
+scripts/install-deps.sh bench
+HELIXVIEW_BUILD_DIR=build-bench scripts/build.sh -DBUILD_TESTING=OFF -DHELIXVIEW_BENCH=ON >/dev/null
 scripts/with-xvfb.sh build-bench/bench/frame_bench "$@"

@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Installs the Debian/Ubuntu packages that a step needs, and only those that are missing.
-# Usage: scripts/install-deps.sh run|test|headless|bench|windows|package [more...]
+# Usage: scripts/install-deps.sh run|test|memcheck|headless|bench|windows|package [more...]
 set -euo pipefail
 
 build=(g++ make cmake freeglut3-dev libgl-dev libgl1-mesa-dri x11-utils)
 test=(libgtest-dev libx11-dev xvfb xdotool xauth)
+memcheck=(valgrind)
 headless=(xvfb xdotool imagemagick xauth)
-bench=(libbenchmark-dev)
+bench=(xvfb xdotool xauth libx11-dev mesa-utils linux-perf libbenchmark-dev)
 # Cross-building for Windows and running the result under wine on Mesa; dpkg-dev unpacks freeglut's
 # source, x11-apps has xwd.
 windows=(g++-mingw-w64-x86-64 cmake make dpkg-dev wine wine64 libgl1 libglx-mesa0 libgl1-mesa-dri x11-apps)
@@ -18,12 +19,13 @@ for step in "$@"; do
     case "$step" in
     run) wanted+=("${build[@]}") ;;
     test) wanted+=("${build[@]}" "${test[@]}") ;;
+    memcheck) wanted+=("${memcheck[@]}") ;;
     headless) wanted+=("${headless[@]}") ;;
-    bench) wanted+=("${bench[@]}") ;;
+    bench) wanted+=("${build[@]}" "${bench[@]}") ;;
     windows) wanted+=("${windows[@]}" "${headless[@]}") ;;
     package) wanted+=("${build[@]}" "${package[@]}" "${headless[@]}") ;;
     *)
-        echo "install-deps: unknown step '$step' (run, test, headless, bench, windows or package)" >&2
+        echo "install-deps: unknown step '$step' (run, test, memcheck, headless, bench, windows or package)" >&2
         exit 2
         ;;
     esac

@@ -1,0 +1,224 @@
+#include "viewer.h"
+
+#include <algorithm>
+#include <csignal>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include <X11/Xutil.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+using namespace std::chrono_literals;
+
+void Viewer::SetUp()
+{
+    dpy = XOpenDisplay(nullptr);
+    ASSERT_NE(dpy, nullptr) << "cannot open DISPLAY";
+}
+
+void Viewer::TearDown()
+{
+    if (pid > 0) {
+        kill(pid, SIGTERM);
+        waitpid(pid, nullptr, 0);
+    }
+    if (dpy)
+        XCloseDisplay(dpy);
+}
+
+void Viewer::spawn(std::vector<std::string> command)
+{
+    std::vector<char*> argv;
+    for (std::string& a : command)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t files;
+    posix_spawn_file_actions_init(&files);
+    posix_spawn_file_actions_addopen(&files, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_adddup2(&files, 1, 2);
+    ASSERT_EQ(posix_spawn(&pid, argv[0], &files, nullptr, argv.data(), environ), 0) << argv[0];
+    posix_spawn_file_actions_destroy(&files);
+}
+
+void Viewer::start(std::vector<std::string> args)
+{
+    args.insert(args.begin(), HELIXVIEW_EXE);
+    spawn(args);
+    waitForWindow();
+}
+
+void Viewer::waitForWindow(std::chrono::seconds limit)
+{
+    auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!window && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(100ms);
+        window = find(DefaultRootWindow(dpy), "simple");
+    }
+    ASSERT_NE(window, 0u) << "no window titled \"simple\" appeared";
+}
+
+Window Viewer::find(Window under, const char* title)
+{
+    Window root, parent, *children = nullptr, found = 0;
+    unsigned count = 0;
+    char* name = nullptr;
+    if (XFetchName(dpy, under, &name) && name) {
+        bool match = std::string(name) == title;
+        XFree(name);
+        if (match)
+            return under;
+    }
+    if (!XQueryTree(dpy, under, &root, &parent, &children, &count))
+        return 0;
+    for (unsigned i = 0; i < count && !found; i++)
+        found = find(children[i], title);
+    if (children)
+        XFree(children);
+    return found;
+}
+
+Picture Viewer::grab()
+{
+    XWindowAttributes at;
+    XGetWindowAttributes(dpy, window, &at);
+    Picture p;
+    XImage* image = XGetImage(dpy, window, 0, 0, at.width, at.height, AllPlanes, ZPixmap);
+    if (!image)
+        return p;
+    p.width = at.width;
+    p.height = at.height;
+    for (int y = 0; y < at.height; y++)
+        for (int x = 0; x < at.width; x++) {
+            unsigned long v = XGetPixel(image, x, y);
+            int r = (v & image->red_mask) * 255 / image->red_mask;
+            int g = (v & image->green_mask) * 255 / image->green_mask;
+            int b = (v & image->blue_mask) * 255 / image->blue_mask;
+            int kind = 3;
+            if (r < 16 && g < 16 && b < 16)
+                kind = 0;
+            else if (g > 128 && r < 64 && b < 64)
+                kind = 1;
+            else if (r > 128 && g < 64 && b < 64)
+                kind = 2;
+            p.kind.push_back(kind);
+        }
+    XDestroyImage(image);
+    return p;
+}
+
+Picture Viewer::settled()
+{
+    Picture last;
+    for (int tries = 0; tries < 50; tries++) {
+        std::this_thread::sleep_for(100ms);
+        Picture now = grab();
+        if (count(now, 1) > 0 && count(now, 2) > 0 && now == last)
+            return now;
+        last = now;
+    }
+    return last;
+}
+
+bool Viewer::moving()
+{
+    Picture before = grab();
+    std::this_thread::sleep_for(400ms);
+    return !(grab() == before);
+}
+
+long Viewer::count(const Picture& p, int kind)
+{
+    long n = 0;
+    for (int k : p.kind)
+        n += k == kind;
+    return n;
+}
+
+Extent Viewer::extent(const Picture& p)
+{
+    Extent e{p.width, -1, p.height, -1};
+    for (int y = 0; y < p.height; y++)
+        for (int x = 0; x < p.width; x++)
+            if (p.kind[y * p.width + x] != 0) {
+                e.left = std::min(e.left, x);
+                e.right = std::max(e.right, x);
+                e.bottom = std::min(e.bottom, p.height - 1 - y);
+                e.top = std::max(e.top, p.height - 1 - y);
+            }
+    return e;
+}
+
+void Viewer::expectHelixFills(const Picture& p)
+{
+    Extent e = extent(p);
+    // Lines are 5 pixels wide, so the edges lie up to 3 pixels beyond the vertices.
+    EXPECT_NEAR(e.left, 0.325 * p.width, 4);
+    EXPECT_NEAR(e.right, 0.675 * p.width, 4);
+    EXPECT_NEAR(e.bottom, 0.10 * p.height, 4);
+    EXPECT_NEAR(e.top, 0.758 * p.height, 4);
+}
+
+void Viewer::click(int button)
+{
+    // No --sync: xdotool then waits for a move that never comes when the pointer is there already.
+    // The server takes the move and the click in order anyway.
+    std::string command = "xdotool mousemove 250 250 click " + std::to_string(button);
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+}
+
+void Viewer::requestClose()
+{
+    XEvent e{};
+    e.xclient.type = ClientMessage;
+    e.xclient.window = window;
+    e.xclient.message_type = XInternAtom(dpy, "WM_PROTOCOLS", False);
+    e.xclient.format = 32;
+    e.xclient.data.l[0] = static_cast<long>(XInternAtom(dpy, "WM_DELETE_WINDOW", False));
+    e.xclient.data.l[1] = CurrentTime;
+    XSendEvent(dpy, window, False, NoEventMask, &e);
+    XFlush(dpy);
+}
+
+int Viewer::ended(std::chrono::seconds limit)
+{
+    auto deadline = std::chrono::steady_clock::now() + limit;
+    int status = 0;
+    pid_t done;
+    while ((done = waitpid(pid, &status, WNOHANG)) == 0) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return -1;
+        std::this_thread::sleep_for(20ms);
+    }
+    if (done != pid)
+        return -1;
+    pid = 0;
+    return status;
+}
+
+void Viewer::expectPlacedAtTopLeft()
+{
+    XWindowAttributes at;
+    XGetWindowAttributes(dpy, window, &at);
+    int x = -1, y = -1;
+    Window child;
+    XTranslateCoordinates(dpy, window, DefaultRootWindow(dpy), 0, 0, &x, &y, &child);
+    EXPECT_EQ(at.width, 500);
+    EXPECT_EQ(at.height, 500);
+    EXPECT_EQ(x, 0);
+    EXPECT_EQ(y, 0);
+}
+
+std::string Viewer::printed()
+{
+    std::ifstream in(output);
+    std::stringstream all;
+    all << in.rdbuf();
+    return all.str();
+}

@@ -1,0 +1,67 @@
+// The built viewer on a real X server, driven from outside like a user would: its window, its
+// picture, mouse clicks through xdotool, and how its process ends.
+#ifndef HELIXVIEW_VIEWER_H
+#define HELIXVIEW_VIEWER_H
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+// Before Xlib, whose macros (None, Bool) would break it.
+#include <gtest/gtest.h>
+
+#include <X11/Xlib.h>
+#include <sys/types.h>
+
+struct Picture {
+    int width = 0, height = 0;
+    std::vector<int> kind; // 0 black, 1 green, 2 red, 3 anything else; row 0 at the top
+    bool operator==(const Picture& o) const
+    {
+        return kind == o.kind;
+    }
+};
+
+// The bounds of everything not black, in pixels from the bottom left.
+struct Extent {
+    int left, right, bottom, top;
+};
+
+class Viewer : public testing::Test
+{
+  protected:
+    Display* dpy = nullptr;
+    pid_t pid = 0;
+    Window window = 0;
+    std::string output = testing::TempDir() + "helixview-output.txt";
+
+    void SetUp() override;
+    void TearDown() override;
+
+    // Run a command with its stdout and stderr in one file.
+    void spawn(std::vector<std::string> command);
+    // Start the viewer with these arguments and wait for its window.
+    void start(std::vector<std::string> args = {});
+    void waitForWindow(std::chrono::seconds limit = std::chrono::seconds(10));
+    Window find(Window under, const char* title);
+
+    Picture grab();
+    // The first picture that has both strands in it and stays put.
+    Picture settled();
+    // Whether the picture changes within a few frames.
+    bool moving();
+    static long count(const Picture& p, int kind);
+    static Extent extent(const Picture& p);
+    // The helix drawn in the -100..100 box stretched over the whole picture.
+    static void expectHelixFills(const Picture& p);
+
+    void click(int button);
+    // Ask the window to close, as a window manager does for its close button.
+    void requestClose();
+    // The wait status once the process has ended, or -1 if it is still running after the limit.
+    int ended(std::chrono::seconds limit);
+    void expectPlacedAtTopLeft();
+    std::string printed();
+};
+
+#endif
