@@ -21,7 +21,9 @@ trap stop EXIT
 trap 'exit 130' INT TERM
 
 # -displayfd picks a free display number and writes it once the server accepts clients.
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$ready" 2>/dev/null &
+# -noreset: otherwise the server resets whenever its last client leaves, and refuses the next
+# client (a test starting right after another) while it does.
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$ready" 2>/dev/null &
 xvfb_pid=$!
 for _ in $(seq 100); do
     [ -s "$ready" ] && break
