@@ -20,8 +20,7 @@ if dpkg-query -W -f='${Status}' helixview 2>/dev/null | grep -q 'install ok inst
 fi
 
 scripts/install-deps.sh package
-cmake -S . -B "$out" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DCMAKE_INSTALL_PREFIX=/usr >/dev/null
-cmake --build "$out" --parallel "$(nproc)"
+HELIXVIEW_BUILD_DIR=$out scripts/build.sh -DBUILD_TESTING=OFF -DCMAKE_INSTALL_PREFIX=/usr
 rm -f "$out"/helixview_*.deb
 (cd "$out" && cpack -G DEB) >"$out/cpack.log" 2>&1 || fail "cpack could not make the package; see $out/cpack.log"
 deb=$(ls "$out"/helixview_*.deb)
