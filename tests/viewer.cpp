@@ -62,6 +62,13 @@ void Viewer::waitForWindow(std::chrono::seconds limit)
         window = find(DefaultRootWindow(dpy), "simple");
     }
     ASSERT_NE(window, 0u) << "no window titled \"simple\" appeared";
+    // The title comes with the window before it is mapped; reading the pixels of an unmapped
+    // window is an X error that ends the test program.
+    XWindowAttributes at{};
+    while (XGetWindowAttributes(dpy, window, &at) && at.map_state != IsViewable &&
+           std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(20ms);
+    ASSERT_EQ(at.map_state, IsViewable) << "the window titled \"simple\" was never shown";
 }
 
 Window Viewer::find(Window under, const char* title)
