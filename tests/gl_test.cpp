@@ -10,6 +10,7 @@
 
 #include "app/app.h"
 
+#include <GL/glx.h>
 #include <dlfcn.h>
 #include <link.h>
 
@@ -86,6 +87,14 @@ void paint(float r, float g, float b)
     glFlush();
 }
 
+// freeglut destroys the window before its context, at exit or when its event loop returns, and Mesa
+// would then flush what is left into a window that is gone (an X error). Flush it while the
+// window is still there.
+static void letGoOfContext()
+{
+    glXMakeCurrent(glXGetCurrentDisplay(), None, nullptr);
+}
+
 static int keepLoaded(dl_phdr_info* library, size_t, void*)
 {
     if (library->dlpi_name[0] != '\0')
@@ -101,6 +110,7 @@ int main(int argc, char** argv)
         return 1;
     }
     startUp(&argc, argv);
+    glutCloseFunc(letGoOfContext);
     // Let the window map and draw its first frame before any test looks at it.
     for (int i = 0; i < 10; i++)
         glutMainLoopEvent();
