@@ -26,4 +26,10 @@ void startUp(int* argc, char** argv)
     glEnable(GL_DEPTH_TEST);
     glutIdleFunc(NULL); // still until a button starts a spin
     init();
+    // Mesa sizes its buffer for the window when the context is made, and reads the window's size
+    // again only after a picture has gone to the window. A tiling window manager resizes the
+    // window as it maps it; without this black picture the first frame would be drawn at the old
+    // size, and a still viewer draws no second one.
+    glClear(GL_COLOR_BUFFER_BIT);
+    glFlush();
 }
