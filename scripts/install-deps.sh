@@ -4,7 +4,7 @@
 set -euo pipefail
 
 build=(g++ make cmake freeglut3-dev libgl-dev libgl1-mesa-dri x11-utils)
-test=(libgtest-dev libx11-dev xvfb xdotool xauth)
+test=(libgtest-dev libx11-dev xvfb xdotool xauth i3-wm)
 memcheck=(valgrind)
 headless=(xvfb xdotool imagemagick xauth)
 bench=(xvfb xdotool xauth libx11-dev mesa-utils linux-perf libbenchmark-dev)

@@ -25,15 +25,12 @@ void Viewer::SetUp()
 
 void Viewer::TearDown()
 {
-    if (pid > 0) {
-        kill(pid, SIGTERM);
-        waitpid(pid, nullptr, 0);
-    }
+    stop();
     if (dpy)
         XCloseDisplay(dpy);
 }
 
-void Viewer::spawn(std::vector<std::string> command)
+pid_t Viewer::launch(std::vector<std::string> command, const std::string& log)
 {
     std::vector<char*> argv;
     for (std::string& a : command)
@@ -41,10 +38,29 @@ void Viewer::spawn(std::vector<std::string> command)
     argv.push_back(nullptr);
     posix_spawn_file_actions_t files;
     posix_spawn_file_actions_init(&files);
-    posix_spawn_file_actions_addopen(&files, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&files, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_adddup2(&files, 1, 2);
-    ASSERT_EQ(posix_spawn(&pid, argv[0], &files, nullptr, argv.data(), environ), 0) << argv[0];
+    pid_t child = 0;
+    if (posix_spawnp(&child, argv[0], &files, nullptr, argv.data(), environ) != 0)
+        child = 0;
     posix_spawn_file_actions_destroy(&files);
+    return child;
+}
+
+void Viewer::spawn(std::vector<std::string> command)
+{
+    pid = launch(command, output);
+    ASSERT_NE(pid, 0) << "cannot run " << command[0];
+}
+
+void Viewer::stop()
+{
+    if (pid > 0) {
+        kill(pid, SIGTERM);
+        waitpid(pid, nullptr, 0);
+    }
+    pid = 0;
+    window = 0;
 }
 
 void Viewer::start(std::vector<std::string> args)

@@ -38,8 +38,12 @@ class Viewer : public testing::Test
     void SetUp() override;
     void TearDown() override;
 
-    // Run a command with its stdout and stderr in one file.
+    // Start a command found on PATH with its stdout and stderr in one file; 0 if it cannot run.
+    static pid_t launch(std::vector<std::string> command, const std::string& log);
+    // Start the command under test, its output going to `output`.
     void spawn(std::vector<std::string> command);
+    // End the command under test and forget its window.
+    void stop();
     // Start the viewer with these arguments and wait for its window.
     void start(std::vector<std::string> args = {});
     void waitForWindow(std::chrono::seconds limit = std::chrono::seconds(10));
