@@ -33,8 +33,13 @@ std::string findings(const std::string& log)
     for (size_t i = 0; i < lines.size(); i++) {
         if (lines[i].find("ERROR SUMMARY") != std::string::npos)
             summary = lines[i];
-        // An error is a line of its own followed by its stack, up to the next blank line.
-        if (first.empty() && !isFrame(lines[i]) && i + 1 < lines.size() && isFrame(lines[i + 1]))
+        // An error is a line of its own followed by its stack, up to the next blank line. Of the
+        // leaks, only the definite ones count as errors here.
+        bool notAnError = lines[i].find("possibly lost") != std::string::npos ||
+                          lines[i].find("indirectly lost") != std::string::npos ||
+                          lines[i].find("still reachable") != std::string::npos;
+        if (first.empty() && !notAnError && !isFrame(lines[i]) && i + 1 < lines.size() &&
+            isFrame(lines[i + 1]))
             for (size_t j = i; j < lines.size() && !isBlank(lines[j]); j++)
                 first += lines[j] + "\n";
     }
