@@ -28,7 +28,7 @@ echo "Package: $deb"
 
 # The files a desktop needs.
 contents=$(dpkg-deb -c "$deb" | awk '{ print $6 }')
-for f in ./usr/bin/helixview ./usr/share/applications/helixview.desktop \
+for f in ./usr/bin/helixview ./usr/share/applications/org.helixview.viewer.desktop \
     ./usr/share/icons/hicolor/128x128/apps/helixview.png; do
     grep -qx "$f" <<<"$contents" || fail "the package lacks $f"
 done
@@ -55,7 +55,7 @@ DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y "./$deb" >"$out/i
     fail "apt-get could not install the package; see $out/install.log"
 [ "$(command -v helixview)" = /usr/bin/helixview ] || fail "helixview is not on PATH after installing"
 # The installed menu entry passes the freedesktop checks (two main categories are meant).
-desktop-file-validate --no-hints /usr/share/applications/helixview.desktop
+desktop-file-validate --no-hints /usr/share/applications/org.helixview.viewer.desktop
 scripts/with-xvfb.sh scripts/screenshot.sh "$out/installed.png" helixview
 scripts/check-picture.sh "$out/installed.png"
 
