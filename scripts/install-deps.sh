@@ -11,8 +11,9 @@ bench=(xvfb xdotool xauth libx11-dev mesa-utils linux-perf libbenchmark-dev)
 # Cross-building for Windows and running the result under wine on Mesa; dpkg-dev unpacks freeglut's
 # source, x11-apps has xwd.
 windows=(g++-mingw-w64-x86-64 cmake make dpkg-dev wine wine64 libgl1 libglx-mesa0 libgl1-mesa-dri x11-apps)
-# Building the .deb (dpkg-shlibdeps needs dpkg-dev and file) and checking its desktop entry.
-package=(dpkg-dev file desktop-file-utils)
+# Building the .deb (dpkg-shlibdeps needs dpkg-dev and file) and checking it: lintian, the desktop
+# entry, the AppStream metadata, the manual page, and hardening-check (devscripts).
+package=(dpkg-dev file lintian desktop-file-utils appstream man-db devscripts)
 
 wanted=()
 for step in "$@"; do
