@@ -55,12 +55,14 @@ appstreamcli validate --pedantic --no-net "$root/usr/share/metainfo/$app_id.meta
 
 # It reports warnings but fails only on errors: any output is a fault. --no-hints: the two main
 # categories are meant.
-report=$(desktop-file-validate --no-hints "$root/usr/share/applications/$app_id.desktop" 2>&1) &&
-    [ -z "$report" ] || fail "desktop-file-validate: $report"
+report=$(desktop-file-validate --no-hints "$root/usr/share/applications/$app_id.desktop" 2>&1) ||
+    fail "desktop-file-validate: $report"
+[ -z "$report" ] || fail "desktop-file-validate: $report"
 echo "desktop-file-validate: no errors or warnings"
 
-report=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$root/usr/share/man/man1/helixview.1.gz" 2>&1 >/dev/null) &&
-    [ -z "$report" ] || fail "man --warnings on helixview.1: $report"
+report=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$root/usr/share/man/man1/helixview.1.gz" 2>&1 >/dev/null) ||
+    fail "man could not show helixview.1: $report"
+[ -z "$report" ] || fail "man --warnings on helixview.1: $report"
 echo "man --warnings: none on helixview.1"
 
 # hardening-check's control-flow test looks for x86's marker, which the linker sets only when every
