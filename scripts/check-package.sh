@@ -50,6 +50,7 @@ dpkg-deb -x "$deb" "$root"
 
 # --no-net: the screenshot and home page are on the web, which this check does not reach; the
 # validator would report them unreachable. It fails on errors and warnings.
+echo "appstreamcli validate:"
 appstreamcli validate --pedantic --no-net "$root/usr/share/metainfo/$app_id.metainfo.xml" ||
     fail "appstreamcli found the errors or warnings above in $app_id.metainfo.xml"
 
