@@ -51,9 +51,9 @@ TEST_F(Viewer, MiddleClickStartsAndStopsTheSpin)
 TEST_F(Viewer, FirstPictureFillsTheWindowThatATilingWindowManagerResizedOnMapping)
 {
     // i3 makes the window fill the screen as it maps it, before the viewer's first frame.
-    std::string config = testing::TempDir() + "helixview-i3.conf";
+    std::string config = tempFile("i3.conf");
     std::ofstream(config) << "# i3 config file (v4)\nfont pango:monospace 8\n";
-    pid_t wm = launch({"i3", "-c", config}, testing::TempDir() + "helixview-i3.log");
+    pid_t wm = launch({"i3", "-c", config}, tempFile("i3.log"));
     ASSERT_NE(wm, 0) << "cannot run i3";
     // i3 leaves its check window's id on the root, and freeglut ends on the X error it gets
     // from reading that window once it is gone: remove it for the tests that come after.

@@ -17,13 +17,13 @@ namespace
 {
 
 // Random mouse input as one xdotool script: every button from 1 to 9 (4 to 7 are wheel steps),
-// clicks, presses and releases, each at a random place in the window. Counts the presses per button.
-std::string storm(unsigned seed, int events, std::array<int, 10>& presses)
+// clicks, presses and releases, each at a random place in the window, written to path. Counts the
+// presses per button.
+void storm(const std::string& path, unsigned seed, int events, std::array<int, 10>& presses)
 {
     std::mt19937 random(seed);
     std::uniform_int_distribution<int> place(0, 499), button(1, 9), action(0, 2);
     std::array<bool, 10> down{};
-    std::string path = testing::TempDir() + "helixview-storm.xdo";
     std::ofstream script(path);
     for (int i = 0; i < events; i++) {
         int b = button(random);
@@ -45,7 +45,6 @@ std::string storm(unsigned seed, int events, std::array<int, 10>& presses)
     for (int b = 1; b <= 9; b++)
         if (down[b])
             script << "mouseup " << b << '\n';
-    return path;
 }
 
 } // namespace
@@ -57,7 +56,8 @@ TEST_F(Viewer, InputStormLeavesItStillExactlyWhenEachButtonWasPressedAnEvenNumbe
     click(1);
     std::array<int, 10> presses{};
     presses[1] = 1;
-    std::string script = storm(7, 4000, presses);
+    std::string script = tempFile("storm.xdo");
+    storm(script, 7, 4000, presses);
     ASSERT_EQ(std::system(("xdotool " + script).c_str()), 0);
 
     bool still = presses[1] % 2 == 0 && presses[2] % 2 == 0 && presses[3] % 2 == 0;

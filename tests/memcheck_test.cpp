@@ -50,7 +50,7 @@ std::string findings(const std::string& log)
 
 TEST_F(Viewer, FiveSecondSpinAndCloseHaveNoMemoryErrors)
 {
-    std::string log = testing::TempDir() + "helixview-memcheck.txt";
+    std::string log = tempFile("memcheck.txt");
     // --keep-debuginfo: the GL driver is unloaded before the leak check at exit, and its blocks
     // must still carry its name for the suppressions to tell them from ours.
     spawn({VALGRIND, "--tool=memcheck", "--error-exitcode=99", "--leak-check=full",

@@ -17,6 +17,11 @@ extern char** environ;
 
 using namespace std::chrono_literals;
 
+std::string Viewer::tempFile(const std::string& name)
+{
+    return testing::TempDir() + "helixview-" + std::to_string(getpid()) + "-" + name;
+}
+
 void Viewer::SetUp()
 {
     dpy = XOpenDisplay(nullptr);

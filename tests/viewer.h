@@ -33,7 +33,10 @@ class Viewer : public testing::Test
     Display* dpy = nullptr;
     pid_t pid = 0;
     Window window = 0;
-    std::string output = testing::TempDir() + "helixview-output.txt";
+    std::string output = tempFile("output.txt");
+
+    // A file of this test program's own in the temporary folder, apart from other test runs.
+    static std::string tempFile(const std::string& name);
 
     void SetUp() override;
     void TearDown() override;
