@@ -255,7 +255,7 @@ base_system() {
     remove_tree "$cache/new"
     mkdir -p "$cache/new"
     debootstrap --variant=minbase --keyring="$keyring" "$name" "$cache/new/root" "$mirror" \
-        >"$logs/debootstrap-$name.log" 2>&1 </dev/null &
+        >"$logs/debootstrap-$name.log" 2>&1 </dev/null 9>&- &
     child=$!
     wait "$child" || status=$?
     child=
@@ -328,7 +328,7 @@ run_in_root() {
     fi
     timeout --kill-after=30 "$limit" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin "$@" \
         env -i HOME="$home" PATH="$path" TERM=dumb LANG=C.UTF-8 \
-        /bin/bash -c "cd $dir && $command" >"$log" 2>&1 </dev/null &
+        /bin/bash -c "cd $dir && $command" >"$log" 2>&1 </dev/null 9>&- &
     child=$!
     wait "$child" || status=$?
     child=
@@ -343,7 +343,7 @@ add_sudo_user() {
         chroot "$root" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin DEBIAN_FRONTEND=noninteractive \
             sh -c 'apt-get update -qq && apt-get install -y -qq --no-install-recommends sudo' &&
             chroot "$root" useradd --create-home --shell /bin/bash "$user"
-    } >"$log" 2>&1 </dev/null || return 1
+    } >"$log" 2>&1 </dev/null 9>&- || return 1
     echo "$user ALL=(ALL) NOPASSWD: ALL" >"$root/etc/sudoers.d/$user"
     chmod 440 "$root/etc/sudoers.d/$user"
 }
@@ -407,12 +407,20 @@ check() {
 }
 
 mkdir -p "$cache" "$logs" "$runs"
-# Mounts left by a run that was killed outright are this script's own: undo them first.
-if [ -n "$(mounts_under "$out")" ]; then
-    echo "Unmounting what an earlier, interrupted run left mounted in $out"
+# One run at a time in this folder: a second one would take the first one's mounts for leftovers.
+# Long-running children get the lock's descriptor closed (9>&-), so that nothing a killed run
+# left running holds it.
+exec 9>"$out/lock"
+flock -n 9 || fail "another check-fresh.sh is running in $out; wait for it to end."
+# What a run that was killed outright left behind is this script's own: undo it first.
+if [ -n "$(mounts_under "$out")" ] || [ -n "$(processes_in "$out")" ]; then
+    echo "Stopping and unmounting what an earlier, interrupted run left in $out"
     stop_processes_in "$out"
     unmount_all
 fi
+for tree in "$runs"/* "$cache/new"; do
+    remove_tree "$tree" || fail "cannot remove $tree, left by an earlier run"
+done
 rm -f "$logs"/*.log
 
 echo "Checking the Quick start commands on fresh Debian systems"
