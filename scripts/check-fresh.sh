@@ -37,7 +37,7 @@ while [ $# -gt 0 ]; do
     case "$1" in
     --releases) releases=${2:?--releases needs a list such as 12,13} && shift 2 ;;
     --user-on) user_on=${2:?--user-on needs a list such as 13, or none} && shift 2 ;;
-    *) fail "unknown argument '$1' (usage: scripts/check-fresh.sh [--releases 12,13] [--user-on 12,13|none])" ;;
+    *) fail "unknown argument '$1' (usage: check-fresh.sh [--releases 12,13] [--user-on 12,13|none])" ;;
     esac
 done
 user_on=${user_on:-$releases}
@@ -121,9 +121,11 @@ host_entries() {
 # The host's release name (bookworm on Debian 12), whose suites the entries are derived from.
 host_codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
 [ -n "$host_codename" ] || fail "cannot tell this machine's Debian release from /etc/os-release."
-entries=$(host_entries | awk -v c="$host_codename" '$2 == c || $2 == c "-updates" || $2 == c "-security"' | sort -u)
+entries=$(host_entries | sort -u |
+    awk -v c="$host_codename" '$2 == c || $2 == c "-updates" || $2 == c "-security"')
 mirror=$(awk -v c="$host_codename" '$2 == c { print $1; exit }' <<<"$entries")
-[ -n "$mirror" ] || fail "no Debian entry for $host_codename in /etc/apt/sources.list(.d) to take the archive from."
+[ -n "$mirror" ] ||
+    fail "no Debian entry for $host_codename in /etc/apt/sources.list(.d) to take the archive from."
 keyring=$(awk -v c="$host_codename" '$2 == c { print $3; exit }' <<<"$entries")
 [ "$keyring" != - ] || keyring=/usr/share/keyrings/debian-archive-keyring.gpg
 [ -f "$keyring" ] || fail "the archive's keyring $keyring is missing (Debian package debian-archive-keyring)."
@@ -272,8 +274,8 @@ base_system() {
     echo "Debian $release base system: made in $(duration $(($(now) - started)))"
 }
 
-# A clean copy of the base system ($tarball), mounted for apt, Xvfb and valgrind: /proc, /sys and a private
-# /dev.
+# A clean copy of the base system ($tarball), mounted for apt, Xvfb and valgrind: /proc, /sys and
+# a private /dev.
 make_root() {
     local root=$1
     remove_tree "$root" || fail "cannot start from a clean copy in $root"
