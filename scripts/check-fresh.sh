@@ -23,7 +23,7 @@ logs=$out/logs
 runs=$out/runs
 user=tester
 # No single command may take longer than this (seconds); a hung run fails instead of stalling CI.
-limit=1800
+limit=900
 cache_days=7
 
 fail() {
