@@ -9,8 +9,9 @@
 # Needs root (debootstrap, mount, chroot); installs debootstrap with apt-get if it is missing.
 # Everything stays in build-fresh/: the base systems in build-fresh/cache/ (made anew when older
 # than 7 days; every run works on a clean copy of one and downloads its packages afresh), one log
-# per run and command in build-fresh/logs/, the systems under test in build-fresh/runs/ (removed
-# after each run).
+# per run and command in build-fresh/logs/ (for a failed command also a folder with CTest's full
+# logs and the tests' reports), the systems under test in build-fresh/runs/ (removed after each
+# run).
 # Usage: scripts/check-fresh.sh [--releases 12,13] [--user-on 12,13|none]
 #   --releases  the Debian releases to check (default 12,13)
 #   --user-on   the releases that also get the run as a user with sudo (default: all checked)
@@ -363,6 +364,18 @@ show_failure() {
     echo "----"
 }
 
+# What a failed run leaves to read beside its log, before its tree goes: CTest's full logs and the
+# reports that tests write to /tmp; copied to a folder named like the log.
+keep_reports() {
+    local root=$1 clone=$2 dest=$3 f
+    for f in "$root$clone"/build*/Testing/Temporary/LastTest*.log "$root"/tmp/helixview-*; do
+        [ -f "$f" ] || continue
+        mkdir -p "$dest"
+        cp "$f" "$dest/$(sed "s|^$root$clone/||; s|^$root/||; s|/|_|g" <<<"$f")"
+    done
+    [ ! -d "$dest" ] || echo "(CTest's full logs and test reports: $dest/)"
+}
+
 # One release, as one user: a clean copy, the clone, then the README's two commands in turn.
 check() {
     local release=$1 as=$2 name root home setup_log started status log command
@@ -402,6 +415,7 @@ check() {
         else
             record "Debian $release" "$command" "$as" FAIL "$(duration $(($(now) - started)))"
             show_failure "$log"
+            keep_reports "$root" "$home/helixview" "$logs/debian$release-$as-${command##*/}"
             failed=1
         fi
     done
@@ -423,7 +437,7 @@ fi
 for tree in "$runs"/* "$cache/new"; do
     remove_tree "$tree" || fail "cannot remove $tree, left by an earlier run"
 done
-rm -f "$logs"/*.log
+rm -rf "${logs:?}"/*
 
 echo "Checking the Quick start commands on fresh Debian systems"
 echo "Commit under test: $(git log -1 --format='%h %s' "$commit")"
