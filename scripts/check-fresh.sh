@@ -245,7 +245,7 @@ trap 'exit 143' TERM
 # The base system of a release, as a tarball in the cache (its path in $tarball), made with
 # debootstrap when it is missing or older than $cache_days days.
 base_system() {
-    local release=$1 name started status=0
+    local release=$1 name started attempt status=0
     name=$(codename "$release")
     tarball=$cache/$name.tar
     if [ -f "$tarball" ] && [ -z "$(find "$tarball" -mtime +"$cache_days")" ]; then
@@ -255,17 +255,27 @@ base_system() {
     echo "Debian $release base system: debootstrap --variant=minbase $name from $mirror" \
         "(log: $logs/debootstrap-$name.log)"
     started=$(now)
-    remove_tree "$cache/new"
-    mkdir -p "$cache/new"
-    debootstrap --variant=minbase --keyring="$keyring" "$name" "$cache/new/root" "$mirror" \
-        >"$logs/debootstrap-$name.log" 2>&1 </dev/null 9>&- &
-    child=$!
-    wait "$child" || status=$?
-    child=
-    unmount_all
+    # Three tries: a download fails now and then while the archive's mirror is being updated.
+    for attempt in 1 2 3; do
+        remove_tree "$cache/new"
+        mkdir -p "$cache/new"
+        status=0
+        debootstrap --variant=minbase --keyring="$keyring" "$name" "$cache/new/root" "$mirror" \
+            >>"$logs/debootstrap-$name.log" 2>&1 </dev/null 9>&- &
+        child=$!
+        wait "$child" || status=$?
+        child=
+        unmount_all
+        [ "$status" -ne 0 ] || break
+        if [ "$attempt" -lt 3 ]; then
+            echo "debootstrap of Debian $release failed ($(tail -n 1 "$logs/debootstrap-$name.log"));" \
+                "trying again in 30 s"
+            sleep 30
+        fi
+    done
     if [ "$status" -ne 0 ]; then
         show_failure "$logs/debootstrap-$name.log"
-        fail "debootstrap of Debian $release failed; see $logs/debootstrap-$name.log"
+        fail "debootstrap of Debian $release failed three times; see $logs/debootstrap-$name.log"
     fi
     write_sources "$cache/new/root" "$name"
     rm -f "$cache/new/root"/var/cache/apt/archives/*.deb
