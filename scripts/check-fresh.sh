@@ -13,8 +13,12 @@
 # logs and the tests' reports), the systems under test in build-fresh/runs/ (removed after each
 # run).
 # Usage: scripts/check-fresh.sh [--releases 12,13] [--user-on 12,13|none]
-#   --releases  the Debian releases to check (default 12,13)
-#   --user-on   the releases that also get the run as a user with sudo (default: all checked)
+#        scripts/check-fresh.sh [--apt-dir DIR] --print-sources 12|13
+#   --releases       the Debian releases to check (default 12,13)
+#   --user-on        the releases that also get the run as a user with sudo (default: all checked)
+#   --print-sources  print the archive and keyring that debootstrap gets and the apt entries that
+#                    the release's system gets, then stop; needs no root
+#   --apt-dir        read the machine's apt entries from DIR instead of /etc/apt
 set -euo pipefail
 cd "$(dirname "$0")/.."
 repo=$PWD
@@ -34,10 +38,14 @@ fail() {
 
 releases=12,13
 user_on=
+print_sources=
+apt_dir=/etc/apt
 while [ $# -gt 0 ]; do
     case "$1" in
     --releases) releases=${2:?--releases needs a list such as 12,13} && shift 2 ;;
     --user-on) user_on=${2:?--user-on needs a list such as 13, or none} && shift 2 ;;
+    --print-sources) print_sources=${2:?--print-sources needs a release, 12 or 13} && shift 2 ;;
+    --apt-dir) apt_dir=${2:?--apt-dir needs a folder} && shift 2 ;;
     *) fail "unknown argument '$1' (usage: check-fresh.sh [--releases 12,13] [--user-on 12,13|none])" ;;
     esac
 done
@@ -51,16 +59,7 @@ codename() {
     *) fail "unknown Debian release '$1' (12 or 13)" ;;
     esac
 }
-for r in ${releases//,/ } ${user_on//,/ }; do codename "$r" >/dev/null; done
-
-[ "$(id -u)" -eq 0 ] || fail "needs root, to run debootstrap, mount and chroot; run it as root or with sudo."
-if ! command -v debootstrap >/dev/null; then
-    echo "Installing with apt-get: debootstrap"
-    export DEBIAN_FRONTEND=noninteractive
-    apt-get update -qq || fail "apt-get update failed; check the network and the package sources."
-    apt-get install -y -qq --no-install-recommends debootstrap >/dev/null ||
-        fail "could not install debootstrap with apt-get."
-fi
+for r in ${releases//,/ } ${user_on//,/ } $print_sources; do codename "$r" >/dev/null; done
 
 # Microseconds since the epoch, and a duration given in microseconds as minutes and seconds.
 now() {
@@ -75,7 +74,7 @@ duration() {
 # from deb822 files and from one-line lists.
 host_entries() {
     local f
-    for f in /etc/apt/sources.list.d/*.sources; do
+    for f in "$apt_dir"/sources.list.d/*.sources; do
         [ -f "$f" ] || continue
         awk '
             function flush(   n, m, i, j, u, s) {
@@ -103,7 +102,7 @@ host_entries() {
             }
             END { flush() }' "$f"
     done
-    for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
+    for f in "$apt_dir"/sources.list "$apt_dir"/sources.list.d/*.list; do
         [ -f "$f" ] || continue
         awk '
             $1 != "deb" { next }
@@ -119,30 +118,55 @@ host_entries() {
     done
 }
 
-# The host's release name (bookworm on Debian 12), whose suites the entries are derived from.
+# The release name that the entries are for (bookworm on Debian 12): the machine's own, or else
+# the first suite that names a release alone. The entries for it, its -updates and its -security
+# are the ones carried over.
+all_entries=$(host_entries | sort -u)
 host_codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
-[ -n "$host_codename" ] || fail "cannot tell this machine's Debian release from /etc/os-release."
-entries=$(host_entries | sort -u |
-    awk -v c="$host_codename" '$2 == c || $2 == c "-updates" || $2 == c "-security"')
+if ! awk -v c="$host_codename" '$2 == c { found = 1 } END { exit !found }' <<<"$all_entries"; then
+    host_codename=$(awk '$2 ~ /^[a-z]+$/ && $2 !~ /^((old)*stable|testing|unstable|sid)$/ {
+        print $2; exit }' <<<"$all_entries")
+fi
+entries=$(awk -v c="$host_codename" '$2 == c || $2 == c "-updates" || $2 == c "-security"' <<<"$all_entries")
 mirror=$(awk -v c="$host_codename" '$2 == c { print $1; exit }' <<<"$entries")
 [ -n "$mirror" ] ||
-    fail "no Debian entry for $host_codename in /etc/apt/sources.list(.d) to take the archive from."
+    fail "no Debian release's entry in $apt_dir/sources.list(.d) to take the archive from."
 keyring=$(awk -v c="$host_codename" '$2 == c { print $3; exit }' <<<"$entries")
 [ "$keyring" != - ] || keyring=/usr/share/keyrings/debian-archive-keyring.gpg
 [ -f "$keyring" ] || fail "the archive's keyring $keyring is missing (Debian package debian-archive-keyring)."
 
 # The apt entries of a release's root: the host's entries with the host's release name swapped
-# for that release's, main only, signed by the keyring that the root itself has.
+# for that release's (bookworm-security becomes trixie-security), main only, signed by KEY.
+sources_for() {
+    awk -v c="$host_codename" -v r="$1" -v key="$2" '{
+        suite = r substr($2, length(c) + 1)
+        printf "Types: deb\nURIs: %s\nSuites: %s\nComponents: main\nSigned-By: %s\n\n", $1, suite, key
+    }' <<<"$entries"
+}
+
+if [ -n "$print_sources" ]; then
+    echo "# debootstrap: $mirror, keyring $keyring"
+    sources_for "$(codename "$print_sources")" /usr/share/keyrings/debian-archive-keyring.gpg
+    exit
+fi
+
+[ "$(id -u)" -eq 0 ] || fail "needs root, to run debootstrap, mount and chroot; run it as root or with sudo."
+if ! command -v debootstrap >/dev/null; then
+    echo "Installing with apt-get: debootstrap"
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq || fail "apt-get update failed; check the network and the package sources."
+    apt-get install -y -qq --no-install-recommends debootstrap >/dev/null ||
+        fail "could not install debootstrap with apt-get."
+fi
+
+# Writes the release's apt entries into its new root, signed by the keyring the root has.
 write_sources() {
     local root=$1 release=$2 key
     key=/usr/share/keyrings/debian-archive-keyring.gpg
     [ -f "$root$key" ] || key=/usr/share/keyrings/debian-archive-keyring.pgp
     [ -f "$root$key" ] || fail "the new $release system has no Debian archive keyring."
     rm -f "$root/etc/apt/sources.list"
-    awk -v c="$host_codename" -v r="$release" -v key="$key" '{
-        suite = r substr($2, length(c) + 1)
-        printf "Types: deb\nURIs: %s\nSuites: %s\nComponents: main\nSigned-By: %s\n\n", $1, suite, key
-    }' <<<"$entries" >"$root/etc/apt/sources.list.d/debian.sources"
+    sources_for "$release" "$key" >"$root/etc/apt/sources.list.d/debian.sources"
 }
 
 # Mount points anywhere under a folder, deepest first, from this process's mount table.
