@@ -24,7 +24,7 @@ other_system() {
         case "$step" in
         run) needs+=(cmd:c++ cmd:cmake hdr:GL/gl.h hdr:GL/glut.h) ;;
         test) needs+=(cmd:c++ cmd:cmake hdr:GL/gl.h hdr:GL/glut.h hdr:gtest/gtest.h hdr:X11/Xlib.h
-            cmd:Xvfb cmd:xdotool cmd:xauth) ;;
+            cmd:Xvfb cmd:xdotool cmd:xauth cmd:i3) ;;
         memcheck) needs+=(cmd:valgrind) ;;
         headless) needs+=(cmd:Xvfb cmd:xdotool cmd:xauth cmd:import) ;;
         bench | windows | package)
@@ -58,21 +58,21 @@ other_system() {
     *" fedora "* | *" rhel "*)
         install="dnf install"
         run_pkgs=(gcc-c++ make cmake freeglut-devel mesa-libGL-devel mesa-dri-drivers xdpyinfo)
-        test_pkgs=(gtest-devel libX11-devel xorg-x11-server-Xvfb xdotool xorg-x11-xauth)
+        test_pkgs=(gtest-devel libX11-devel xorg-x11-server-Xvfb xdotool xorg-x11-xauth i3)
         memcheck_pkgs=(valgrind)
         headless_pkgs=(xorg-x11-server-Xvfb xdotool ImageMagick xorg-x11-xauth)
         ;;
     *" arch "*)
         install="pacman -S --needed"
         run_pkgs=(gcc make cmake freeglut mesa xorg-xdpyinfo)
-        test_pkgs=(gtest libx11 xorg-server-xvfb xdotool xorg-xauth)
+        test_pkgs=(gtest libx11 xorg-server-xvfb xdotool xorg-xauth i3-wm)
         memcheck_pkgs=(valgrind)
         headless_pkgs=(xorg-server-xvfb xdotool imagemagick xorg-xauth)
         ;;
     *" suse "* | *" opensuse "*)
         install="zypper install"
         run_pkgs=(gcc-c++ make cmake freeglut-devel Mesa-libGL-devel Mesa-dri xdpyinfo)
-        test_pkgs=(gtest libX11-devel xorg-x11-server-Xvfb xdotool xauth)
+        test_pkgs=(gtest libX11-devel xorg-x11-server-Xvfb xdotool xauth i3)
         memcheck_pkgs=(valgrind)
         headless_pkgs=(xorg-x11-server-Xvfb xdotool ImageMagick xauth)
         ;;
@@ -80,7 +80,7 @@ other_system() {
         echo "install-deps: missing ${absent[*]}. This script knows the package names of Debian, Ubuntu," \
             "Fedora, Arch and openSUSE, not of this system (${id:-no /etc/os-release}): install by hand" \
             "a C++17 compiler, CMake 3.18 or later, the OpenGL and freeglut headers, and for the tests" \
-            "GoogleTest, Xvfb, xdotool and xauth." >&2
+            "GoogleTest, Xvfb, xdotool, xauth and the i3 window manager." >&2
         exit 1
         ;;
     esac
