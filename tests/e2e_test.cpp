@@ -1,11 +1,8 @@
 // The built viewer on a real X server: its window, its picture, and mouse clicks through xdotool.
 #include "viewer.h"
 
-#include <csignal>
 #include <fstream>
 #include <thread>
-
-#include <sys/wait.h>
 
 using namespace std::chrono_literals;
 
@@ -62,8 +59,7 @@ TEST_F(Viewer, FirstPictureFillsTheWindowThatATilingWindowManagerResizedOnMappin
         pid_t pid;
         ~Stop()
         {
-            kill(pid, SIGTERM);
-            waitpid(pid, nullptr, 0);
+            end(pid);
             XDeleteProperty(dpy, DefaultRootWindow(dpy), XInternAtom(dpy, "_NET_SUPPORTING_WM_CHECK", False));
             XSync(dpy, False);
         }

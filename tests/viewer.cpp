@@ -58,12 +58,16 @@ void Viewer::spawn(std::vector<std::string> command)
     ASSERT_NE(pid, 0) << "cannot run " << command[0];
 }
 
+void Viewer::end(pid_t child)
+{
+    kill(child, SIGTERM);
+    waitpid(child, nullptr, 0);
+}
+
 void Viewer::stop()
 {
-    if (pid > 0) {
-        kill(pid, SIGTERM);
-        waitpid(pid, nullptr, 0);
-    }
+    if (pid > 0)
+        end(pid);
     pid = 0;
     window = 0;
 }

@@ -45,6 +45,8 @@ class Viewer : public testing::Test
     static pid_t launch(std::vector<std::string> command, const std::string& log);
     // Start the command under test, its output going to `output`.
     void spawn(std::vector<std::string> command);
+    // End a command that launch started, and wait for it.
+    static void end(pid_t child);
     // End the command under test and forget its window.
     void stop();
     // Start the viewer with these arguments and wait for its window.
