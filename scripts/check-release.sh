@@ -3,8 +3,8 @@
 # as this user with umask 022, then in a clone in another folder as another user (nobody), with
 # umask 077 and the clock 400 days ahead (faketime), and compares the two SHA256SUMS. Where they
 # differ, diffoscope shows where the bytes do. The first build's files stay in dist/; the clone
-# is removed. Installs what is missing first (install-deps.sh release). Needs root, to be another
-# user. Usage: scripts/check-release.sh
+# is removed. Installs what is missing first (install-deps.sh package release). Needs root, to be
+# another user. Usage: scripts/check-release.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -14,7 +14,7 @@ fail() {
 }
 
 [ "$(id -u)" -eq 0 ] || fail "needs root, to make the second build as another user"
-scripts/install-deps.sh package windows release
+scripts/install-deps.sh package release
 commit=$(git rev-parse HEAD)
 
 echo "First build: $PWD, user $(id -un), umask 022, $(date -u '+%F %T')"

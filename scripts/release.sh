@@ -4,7 +4,8 @@
 # and SHA256SUMS. Everything is built from the source archive (in build-release/), so uncommitted
 # changes are in none of the files, and the same commit gives the same bytes in any folder, at any
 # time, by any user: dates are the commit's (SOURCE_DATE_EPOCH), paths are relative to the source.
-# Installs what is missing first (install-deps.sh package windows). Usage: scripts/release.sh
+# Installs what is missing first (install-deps.sh package; the Windows build its own). dist/ and
+# build-release/ are made anew. Usage: scripts/release.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # As dpkg-buildpackage does: the modes of the files made do not depend on the caller's umask.
@@ -24,7 +25,7 @@ name=helixview-$version
 git diff --quiet HEAD || echo "release: uncommitted changes are left out; this is $commit"
 echo "Release $version of $commit into dist/"
 
-scripts/install-deps.sh package windows
+scripts/install-deps.sh package
 rm -rf build-release dist
 mkdir build-release dist
 
@@ -33,10 +34,11 @@ mkdir build-release dist
 git -c tar.umask=022 archive --format=tar --prefix="$name/" "$commit" | gzip -9n >"dist/$name.tar.gz"
 tar -xzf "dist/$name.tar.gz" -C build-release
 src=$PWD/build-release/$name
+# The compilers write source paths relative to the source folder, in both builds.
+export CFLAGS="-ffile-prefix-map=$src/=" CXXFLAGS="-ffile-prefix-map=$src/="
 
-# The Debian package, as check-package.sh checks it; the build stays in build-release/deb. The
-# compiler writes source paths relative to the source folder.
-HELIXVIEW_BUILD_DIR=$PWD/build-release/deb CXXFLAGS="-ffile-prefix-map=$src/=" \
+# The Debian package, as check-package.sh checks it; the build stays in build-release/deb.
+HELIXVIEW_BUILD_DIR=$PWD/build-release/deb \
     "$src/scripts/build.sh" -DBUILD_TESTING=OFF -DCMAKE_INSTALL_PREFIX=/usr >build-release/deb.log ||
     fail "the build for the Debian package failed; see build-release/deb.log"
 (cd build-release/deb && cpack -G DEB) >>build-release/deb.log 2>&1 ||
