@@ -2,7 +2,7 @@
 # Installs the Debian/Ubuntu packages that a step needs, and only those that are missing. On
 # Fedora, Arch and openSUSE (no apt-get) it installs nothing: it goes on when what the build and
 # the tests need is there, and otherwise prints the install command for that system and stops.
-# Usage: scripts/install-deps.sh run|test|memcheck|headless|bench|windows|package [more...]
+# Usage: scripts/install-deps.sh run|test|memcheck|headless|bench|windows|package|release [more...]
 set -euo pipefail
 
 build=(g++ make cmake freeglut3-dev libgl-dev libgl1-mesa-dri x11-utils)
@@ -16,6 +16,9 @@ windows=(g++-mingw-w64-x86-64 cmake make dpkg-dev wine wine64 libgl1 libglx-mesa
 # Building the .deb (dpkg-shlibdeps needs dpkg-dev and file) and checking it: lintian, the desktop
 # entry, the AppStream metadata, the manual page, and hardening-check (devscripts).
 package=(dpkg-dev file lintian desktop-file-utils appstream man-db devscripts)
+# Checking that a release is the same when made again: git clones the commit, faketime moves the
+# clock, diffoscope shows where two files differ.
+release=(git faketime diffoscope-minimal)
 
 # Without apt-get: look for the tools and headers themselves. Each need is a command or a header.
 other_system() {
@@ -27,12 +30,12 @@ other_system() {
             cmd:Xvfb cmd:xdotool cmd:xauth cmd:i3) ;;
         memcheck) needs+=(cmd:valgrind) ;;
         headless) needs+=(cmd:Xvfb cmd:xdotool cmd:xauth cmd:import) ;;
-        bench | windows | package)
+        bench | windows | package | release)
             echo "install-deps: the '$step' step works on Debian and Ubuntu only (it needs apt-get)." >&2
             exit 1
             ;;
         *)
-            echo "install-deps: unknown step '$step' (run, test, memcheck, headless, bench, windows or package)" >&2
+            echo "install-deps: unknown step '$step' (run, test, memcheck, headless, bench, windows, package or release)" >&2
             exit 2
             ;;
         esac
@@ -112,8 +115,9 @@ for step in "$@"; do
     bench) wanted+=("${build[@]}" "${bench[@]}") ;;
     windows) wanted+=("${windows[@]}" "${headless[@]}") ;;
     package) wanted+=("${build[@]}" "${package[@]}" "${headless[@]}") ;;
+    release) wanted+=("${release[@]}") ;;
     *)
-        echo "install-deps: unknown step '$step' (run, test, memcheck, headless, bench, windows or package)" >&2
+        echo "install-deps: unknown step '$step' (run, test, memcheck, headless, bench, windows, package or release)" >&2
         exit 2
         ;;
     esac
