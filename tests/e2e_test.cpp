@@ -12,9 +12,11 @@ TEST_F(Viewer, OpensTheHelixUprightInA500SquareAtTheTopLeft)
     expectPlacedAtTopLeft();
     Picture p = settled();
     ASSERT_EQ(p.width, 500);
-    EXPECT_GT(count(p, 1), 1000);
-    EXPECT_GT(count(p, 2), 1000);
-    EXPECT_EQ(count(p, 0) + count(p, 1) + count(p, 2) + count(p, 3), 500L * 500L);
+    EXPECT_GT(count(p, greenPixel), strandPixels);
+    EXPECT_GT(count(p, redPixel), strandPixels);
+    EXPECT_GT(count(p, blackPixel), backgroundPixels);
+    EXPECT_EQ(count(p, blackPixel) + count(p, greenPixel) + count(p, redPixel) + count(p, otherPixel),
+              500L * 500L);
     expectHelixFills(p);
     EXPECT_EQ(printed(), "");
 }
