@@ -38,6 +38,14 @@ TEST_F(Viewer, MiddleClickStartsAndStopsTheSpin)
     Picture b = grab();
     EXPECT_FALSE(a == b) << "the picture did not move after the first click";
     EXPECT_FALSE(a == still);
+    // The frame delay holds: 70 ms a frame allows at most 15 new pictures in a second.
+    int changes = 0;
+    for (auto end = std::chrono::steady_clock::now() + 1s; std::chrono::steady_clock::now() < end;) {
+        Picture now = grab();
+        changes += !(now == b);
+        b = now;
+    }
+    EXPECT_LE(changes, 15) << "frames come faster than the 70 ms delay allows";
 
     click(2);
     Picture stopped = settled();
