@@ -2,7 +2,7 @@
 # Cross-builds helixview.exe for 64-bit Windows with MinGW-w64 and packs the Windows zip: the .exe,
 # LICENSE.txt and README.txt. freeglut is cross-built as a static library from Debian's source
 # package, so the .exe needs no DLL beside it. The same commit gives the same zip, byte for byte,
-# from any folder, user or umask: its dates are the commit's (SOURCE_DATE_EPOCH).
+# from any folder, user or umask, at any time: its dates are the commit's (SOURCE_DATE_EPOCH).
 # Installs what is missing with apt-get (install-deps.sh windows). Everything goes to build-windows/
 # (or HELIXVIEW_BUILD_DIR): freeglut/ is kept for the next run, helixview/helixview.exe is the
 # program and helixview/helixview-VERSION-win64.zip the zip. Usage: scripts/build-windows.sh
@@ -70,4 +70,8 @@ cmake -S . -B "$out/helixview" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_PREFI
 cmake --build "$out/helixview" --parallel "$(nproc)"
 rm -f "$out"/helixview/helixview-*-win64.zip
 (cd "$out/helixview" && cpack -G ZIP) >"$out/cpack.log" 2>&1 || fail "cpack could not make the zip; see $out/cpack.log"
-echo "Built $out/helixview/helixview.exe and $(ls "$out"/helixview/helixview-*-win64.zip)"
+zip=$(ls "$out"/helixview/helixview-*-win64.zip)
+# CPack stores the builder's user and group ids, and the files in the order the file system lists
+# them: strip-nondeterminism sorts the entries and clears the ids (and sets the same dates again).
+strip-nondeterminism --type zip --timestamp "$SOURCE_DATE_EPOCH" "$zip" >/dev/null
+echo "Built $out/helixview/helixview.exe and $zip"
