@@ -41,16 +41,19 @@ int main(int argc, char** argv)
     if (p.width != 500 || p.height != 500)
         fault = "the window is " + std::to_string(p.width) + "x" + std::to_string(p.height) + ", not 500x500";
     else if (green <= strandPixels)
-        fault = "no green strand (" + std::to_string(green) + " green pixels)";
+        fault = "no green strand";
     else if (red <= strandPixels)
-        fault = "no red strand (" + std::to_string(red) + " red pixels)";
+        fault = "no red strand";
     else if (black <= backgroundPixels)
-        fault = "not on black (" + std::to_string(black) + " black pixels)";
+        fault = "not on black";
     else if (!near(e.left, helixLeft, p.width) || !near(e.right, helixRight, p.width) ||
              !near(e.bottom, helixBottom, p.height) || !near(e.top, helixTop, p.height))
-        fault = "the helix is not where it belongs";
-    std::printf("%s: %s (%ld green, %ld red, %ld black pixels; columns %d-%d, rows %d-%d from the bottom)\n",
-                argv[1], fault.empty() ? "the helix on black" : fault.c_str(), green, red, black, e.left,
-                e.right, e.bottom, e.top);
+        fault = "the helix is not where it belongs, columns " + std::to_string(int(helixLeft * p.width)) +
+                "-" + std::to_string(int(helixRight * p.width)) + " and rows " +
+                std::to_string(int(helixBottom * p.height)) + "-" + std::to_string(int(helixTop * p.height));
+    std::fprintf(fault.empty() ? stdout : stderr,
+                 "%s: %s (%ld green, %ld red, %ld black pixels; columns %d-%d, rows %d-%d from the bottom)\n",
+                 argv[1], fault.empty() ? "the helix on black" : fault.c_str(), green, red, black, e.left,
+                 e.right, e.bottom, e.top);
     return fault.empty() ? 0 : 1;
 }
