@@ -8,7 +8,7 @@
 # program and helixview/helixview-VERSION-win64.zip the zip. Usage: scripts/build-windows.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
-out=$PWD/${HELIXVIEW_BUILD_DIR:-build-windows}
+out=$(realpath -m "${HELIXVIEW_BUILD_DIR:-build-windows}")
 toolchain=$PWD/cmake/mingw-w64-x86_64.cmake
 freeglut=$out/freeglut
 
@@ -55,6 +55,7 @@ else
     fetch_freeglut_source
     src=$(find "$out/src" -mindepth 1 -maxdepth 1 -type d -name 'freeglut-*')
     [ -n "$src" ] || fail "apt-get source gave no freeglut folder in $out/src"
+    rm -rf "$out/freeglut-build"
     {
         cmake -S "$src" -B "$out/freeglut-build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
             -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$freeglut" \
