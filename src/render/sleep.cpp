@@ -14,6 +14,7 @@ static void restoreTimer()
 void keepPace()
 {
     // On the default tick Sleep(70) lasts 78 ms, and the spin runs at 12.8 frames a second, not 14.
+    // freeglut asks for the same tick for its own timers; the frame delay does not rest on that.
     timeBeginPeriod(1);
     std::atexit(restoreTimer);
 }
