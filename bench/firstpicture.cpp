@@ -14,31 +14,33 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include "picture.h"
+
 extern char** environ;
 
 using Clock = std::chrono::steady_clock;
 
-// Pixels where one of red, green and blue clearly stands out: the drawing, not the background.
-static long vivid(Display* dpy, Window window)
+// Whether the window shows a complete picture: both strands of the helix, or glxgears' red and
+// green gears, as the end-to-end tests count them.
+static bool complete(Display* dpy, Window window)
 {
     XWindowAttributes at;
     XGetWindowAttributes(dpy, window, &at);
     XImage* image = XGetImage(dpy, window, 0, 0, at.width, at.height, AllPlanes, ZPixmap);
     if (!image)
-        return 0;
-    long n = 0;
+        return false;
+    Picture p;
+    p.width = at.width;
+    p.height = at.height;
     for (int y = 0; y < at.height; y++)
         for (int x = 0; x < at.width; x++) {
             unsigned long v = XGetPixel(image, x, y);
-            unsigned long c[3] = {(v & image->red_mask) * 255 / image->red_mask,
-                                  (v & image->green_mask) * 255 / image->green_mask,
-                                  (v & image->blue_mask) * 255 / image->blue_mask};
-            for (int i = 0; i < 3; i++)
-                if (c[i] > 100 && 2 * c[(i + 1) % 3] < c[i] && 2 * c[(i + 2) % 3] < c[i])
-                    n++;
+            p.kind.push_back(kindOf((v & image->red_mask) * 255 / image->red_mask,
+                                    (v & image->green_mask) * 255 / image->green_mask,
+                                    (v & image->blue_mask) * 255 / image->blue_mask));
         }
     XDestroyImage(image);
-    return n;
+    return count(p, greenPixel) > strandPixels && count(p, redPixel) > strandPixels;
 }
 
 // The first top-level window with this title to be mapped, or 0 when none comes before the deadline.
@@ -89,9 +91,8 @@ int main(int argc, char** argv)
     }
     Window window = mapped(dpy, argv[1], deadline);
     bool shown = false;
-    // At least a few hundred pixels of colour: either program's first frame has thousands.
     while (window && !shown && Clock::now() < deadline)
-        shown = vivid(dpy, window) >= 500;
+        shown = complete(dpy, window);
     Clock::time_point end = Clock::now();
     kill(pid, SIGTERM);
     waitpid(pid, nullptr, 0);

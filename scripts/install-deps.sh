@@ -11,8 +11,8 @@ memcheck=(valgrind)
 headless=(xvfb xdotool imagemagick xauth)
 bench=(xvfb xdotool xauth libx11-dev mesa-utils linux-perf libbenchmark-dev)
 # Cross-building for Windows and running the result under wine on Mesa; dpkg-dev unpacks freeglut's
-# source, x11-apps has xwd.
-windows=(g++-mingw-w64-x86-64 cmake make dpkg-dev wine wine64 libgl1 libglx-mesa0 libgl1-mesa-dri x11-apps)
+# source, strip-nondeterminism makes the zip the same on every build.
+windows=(g++-mingw-w64-x86-64 cmake make dpkg-dev strip-nondeterminism wine wine64 libgl1 libglx-mesa0 libgl1-mesa-dri)
 # Building the .deb (dpkg-shlibdeps needs dpkg-dev and file) and checking it: lintian, the desktop
 # entry, the AppStream metadata, the manual page, and hardening-check (devscripts).
 package=(dpkg-dev file lintian desktop-file-utils appstream man-db devscripts)

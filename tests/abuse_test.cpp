@@ -19,7 +19,7 @@ namespace
 // Random mouse input as one xdotool script: every button from 1 to 9 (4 to 7 are wheel steps),
 // clicks, presses and releases, each at a random place in the window, written to path. Counts the
 // presses per button.
-void storm(const std::string& path, unsigned seed, int events, std::array<int, 10>& presses)
+void storm(const std::string& path, Window window, unsigned seed, int events, std::array<int, 10>& presses)
 {
     std::mt19937 random(seed);
     std::uniform_int_distribution<int> place(0, 499), button(1, 9), action(0, 2);
@@ -27,7 +27,7 @@ void storm(const std::string& path, unsigned seed, int events, std::array<int, 1
     std::ofstream script(path);
     for (int i = 0; i < events; i++) {
         int b = button(random);
-        script << "mousemove " << place(random) << ' ' << place(random) << '\n';
+        script << "mousemove --window " << window << ' ' << place(random) << ' ' << place(random) << '\n';
         // A button is pressed only while up: the server drops a second press of a held button.
         if (down[b]) {
             script << "mouseup " << b << '\n';
@@ -57,7 +57,7 @@ TEST_F(Viewer, InputStormLeavesItStillExactlyWhenEachButtonWasPressedAnEvenNumbe
     std::array<int, 10> presses{};
     presses[1] = 1;
     std::string script = tempFile("storm.xdo");
-    storm(script, 7, 4000, presses);
+    storm(script, window, 7, 4000, presses);
     ASSERT_EQ(std::system(("xdotool " + script).c_str()), 0);
 
     bool still = presses[1] % 2 == 0 && presses[2] % 2 == 0 && presses[3] % 2 == 0;

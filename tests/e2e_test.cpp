@@ -12,9 +12,11 @@ TEST_F(Viewer, OpensTheHelixUprightInA500SquareAtTheTopLeft)
     expectPlacedAtTopLeft();
     Picture p = settled();
     ASSERT_EQ(p.width, 500);
-    EXPECT_GT(count(p, 1), 1000);
-    EXPECT_GT(count(p, 2), 1000);
-    EXPECT_EQ(count(p, 0) + count(p, 1) + count(p, 2) + count(p, 3), 500L * 500L);
+    EXPECT_GT(count(p, greenPixel), strandPixels);
+    EXPECT_GT(count(p, redPixel), strandPixels);
+    EXPECT_GT(count(p, blackPixel), backgroundPixels);
+    EXPECT_EQ(count(p, blackPixel) + count(p, greenPixel) + count(p, redPixel) + count(p, otherPixel),
+              500L * 500L);
     expectHelixFills(p);
     EXPECT_EQ(printed(), "");
 }
@@ -36,6 +38,14 @@ TEST_F(Viewer, MiddleClickStartsAndStopsTheSpin)
     Picture b = grab();
     EXPECT_FALSE(a == b) << "the picture did not move after the first click";
     EXPECT_FALSE(a == still);
+    // The frame delay holds: 70 ms a frame allows at most 15 new pictures in a second.
+    int changes = 0;
+    for (auto end = std::chrono::steady_clock::now() + 1s; std::chrono::steady_clock::now() < end;) {
+        Picture now = grab();
+        changes += !(now == b);
+        b = now;
+    }
+    EXPECT_LE(changes, 15) << "frames come faster than the 70 ms delay allows";
 
     click(2);
     Picture stopped = settled();

@@ -1,6 +1,5 @@
 #include "viewer.h"
 
-#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
@@ -72,10 +71,23 @@ void Viewer::stop()
     window = 0;
 }
 
+std::vector<std::string> Viewer::viewerCommand()
+{
+    const char* command = std::getenv("HELIXVIEW_COMMAND");
+    if (!command || !*command)
+        return {HELIXVIEW_EXE};
+    std::vector<std::string> words;
+    std::istringstream in(command);
+    for (std::string word; in >> word;)
+        words.push_back(word);
+    return words;
+}
+
 void Viewer::start(std::vector<std::string> args)
 {
-    args.insert(args.begin(), HELIXVIEW_EXE);
-    spawn(args);
+    std::vector<std::string> command = viewerCommand();
+    command.insert(command.end(), args.begin(), args.end());
+    spawn(command);
     waitForWindow();
 }
 
@@ -132,14 +144,7 @@ Picture Viewer::grab()
             int r = (v & image->red_mask) * 255 / image->red_mask;
             int g = (v & image->green_mask) * 255 / image->green_mask;
             int b = (v & image->blue_mask) * 255 / image->blue_mask;
-            int kind = 3;
-            if (r < 16 && g < 16 && b < 16)
-                kind = 0;
-            else if (g > 128 && r < 64 && b < 64)
-                kind = 1;
-            else if (r > 128 && g < 64 && b < 64)
-                kind = 2;
-            p.kind.push_back(kind);
+            p.kind.push_back(kindOf(r, g, b));
         }
     XDestroyImage(image);
     return p;
@@ -151,7 +156,7 @@ Picture Viewer::settled()
     for (int tries = 0; tries < 50; tries++) {
         std::this_thread::sleep_for(100ms);
         Picture now = grab();
-        if (count(now, 1) > 0 && count(now, 2) > 0 && now == last)
+        if (count(now, greenPixel) > 0 && count(now, redPixel) > 0 && now == last)
             return now;
         last = now;
     }
@@ -165,36 +170,13 @@ bool Viewer::moving()
     return !(grab() == before);
 }
 
-long Viewer::count(const Picture& p, int kind)
-{
-    long n = 0;
-    for (int k : p.kind)
-        n += k == kind;
-    return n;
-}
-
-Extent Viewer::extent(const Picture& p)
-{
-    Extent e{p.width, -1, p.height, -1};
-    for (int y = 0; y < p.height; y++)
-        for (int x = 0; x < p.width; x++)
-            if (p.kind[y * p.width + x] != 0) {
-                e.left = std::min(e.left, x);
-                e.right = std::max(e.right, x);
-                e.bottom = std::min(e.bottom, p.height - 1 - y);
-                e.top = std::max(e.top, p.height - 1 - y);
-            }
-    return e;
-}
-
 void Viewer::expectHelixFills(const Picture& p)
 {
     Extent e = extent(p);
-    // Lines are 5 pixels wide, so the edges lie up to 3 pixels beyond the vertices.
-    EXPECT_NEAR(e.left, 0.325 * p.width, 4);
-    EXPECT_NEAR(e.right, 0.675 * p.width, 4);
-    EXPECT_NEAR(e.bottom, 0.10 * p.height, 4);
-    EXPECT_NEAR(e.top, 0.758 * p.height, 4);
+    EXPECT_NEAR(e.left, helixLeft * p.width, helixTolerance);
+    EXPECT_NEAR(e.right, helixRight * p.width, helixTolerance);
+    EXPECT_NEAR(e.bottom, helixBottom * p.height, helixTolerance);
+    EXPECT_NEAR(e.top, helixTop * p.height, helixTolerance);
 }
 
 void Viewer::click(int button)
@@ -243,6 +225,10 @@ void Viewer::expectPlacedAtTopLeft()
     XTranslateCoordinates(dpy, window, DefaultRootWindow(dpy), 0, 0, &x, &y, &child);
     EXPECT_EQ(at.width, 500);
     EXPECT_EQ(at.height, 500);
+    // Where the program draws a frame of its own around the window (Windows' under wine), the
+    // frame is what sits at the top left.
+    if (std::getenv("HELIXVIEW_FRAMED"))
+        return;
     EXPECT_EQ(x, 0);
     EXPECT_EQ(y, 0);
 }

@@ -13,19 +13,7 @@
 #include <X11/Xlib.h>
 #include <sys/types.h>
 
-struct Picture {
-    int width = 0, height = 0;
-    std::vector<int> kind; // 0 black, 1 green, 2 red, 3 anything else; row 0 at the top
-    bool operator==(const Picture& o) const
-    {
-        return kind == o.kind;
-    }
-};
-
-// The bounds of everything not black, in pixels from the bottom left.
-struct Extent {
-    int left, right, bottom, top;
-};
+#include "picture.h"
 
 class Viewer : public testing::Test
 {
@@ -49,6 +37,9 @@ class Viewer : public testing::Test
     static void end(pid_t child);
     // End the command under test and forget its window.
     void stop();
+    // The command that starts the viewer: HELIXVIEW_COMMAND split on spaces (for instance
+    // "wine build-windows/helixview/helixview.exe"), or else the executable built with the tests.
+    static std::vector<std::string> viewerCommand();
     // Start the viewer with these arguments and wait for its window.
     void start(std::vector<std::string> args = {});
     void waitForWindow(std::chrono::seconds limit = std::chrono::seconds(10));
@@ -59,8 +50,6 @@ class Viewer : public testing::Test
     Picture settled();
     // Whether the picture changes within a few frames.
     bool moving();
-    static long count(const Picture& p, int kind);
-    static Extent extent(const Picture& p);
     // The helix drawn in the -100..100 box stretched over the whole picture.
     static void expectHelixFills(const Picture& p);
 

@@ -2,6 +2,7 @@
 
 #include "interaction/interaction.h"
 #include "render/render.h"
+#include "render/sleep.h"
 
 void init()
 {
@@ -15,6 +16,9 @@ void init()
 
 void startUp(int* argc, char** argv)
 {
+#ifdef _WIN32
+    keepPace();
+#endif
     glutInit(argc, argv);
     glutInitDisplayMode(0); // RGBA, single buffer, no depth buffer
     // Set after glutInit, so a -geometry option cannot move or resize the window.

@@ -1,0 +1,78 @@
+#!/usr/bin/env bash
+# Cross-builds helixview.exe for 64-bit Windows with MinGW-w64 and packs the Windows zip: the .exe,
+# LICENSE.txt and README.txt. freeglut is cross-built as a static library from Debian's source
+# package, so the .exe needs no DLL beside it. The same commit gives the same zip, byte for byte,
+# from any folder, user or umask, at any time: its dates are the commit's (SOURCE_DATE_EPOCH).
+# Installs what is missing with apt-get (install-deps.sh windows). Everything goes to build-windows/
+# (or HELIXVIEW_BUILD_DIR): freeglut/ is kept for the next run, helixview/helixview.exe is the
+# program and helixview/helixview-VERSION-win64.zip the zip. Usage: scripts/build-windows.sh
+set -euo pipefail
+cd "$(dirname "$0")/.."
+out=$(realpath -m "${HELIXVIEW_BUILD_DIR:-build-windows}")
+toolchain=$PWD/cmake/mingw-w64-x86_64.cmake
+freeglut=$out/freeglut
+
+fail() {
+    echo "build-windows: $*" >&2
+    exit 1
+}
+
+if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
+    SOURCE_DATE_EPOCH=$(git log -1 --format=%ct) || fail "set SOURCE_DATE_EPOCH outside a git checkout"
+fi
+# The zip keeps local times: the same in every time zone.
+export SOURCE_DATE_EPOCH TZ=UTC
+
+scripts/install-deps.sh windows
+mkdir -p "$out"
+
+# apt-get source through a private copy of the machine's Debian (or Ubuntu) entries turned into
+# deb-src ones, with its own lists: the machine's apt sources and lists are left as they are.
+fetch_freeglut_source() {
+    local apt_dir=$out/apt
+    rm -rf "$apt_dir" "$out/src"
+    mkdir -p "$apt_dir/sources" "$apt_dir/lists/partial" "$apt_dir/cache" "$out/src"
+    if [ -f /etc/apt/sources.list ]; then
+        sed -n 's/^deb /deb-src /p' /etc/apt/sources.list >"$apt_dir/sources/main.list"
+    fi
+    for f in /etc/apt/sources.list.d/debian.sources /etc/apt/sources.list.d/ubuntu.sources; do
+        [ -f "$f" ] && sed 's/^Types:.*/Types: deb-src/' "$f" >"$apt_dir/sources/$(basename "$f")"
+    done
+    grep -qs 'deb-src' "$apt_dir"/sources/* || fail "no Debian or Ubuntu entry in /etc/apt to fetch freeglut's source from."
+    local apt=(apt-get -q -o Dir::Etc::SourceList=/dev/null -o "Dir::Etc::SourceParts=$apt_dir/sources"
+        -o "Dir::State::Lists=$apt_dir/lists" -o "Dir::Cache=$apt_dir/cache"
+        -o "APT::Sandbox::User=$(id -un)")
+    {
+        "${apt[@]}" update && (cd "$out/src" && "${apt[@]}" source freeglut)
+    } >"$out/apt-source.log" 2>&1 || fail "apt-get source freeglut failed; see $out/apt-source.log"
+}
+
+# Installed last, so its package file only exists once the whole build has succeeded.
+if [ -f "$freeglut/lib/cmake/FreeGLUT/FreeGLUTConfig.cmake" ]; then
+    echo "freeglut: $freeglut, kept from an earlier run"
+else
+    echo "Fetching freeglut's Debian source and cross-building it into $freeglut"
+    fetch_freeglut_source
+    src=$(find "$out/src" -mindepth 1 -maxdepth 1 -type d -name 'freeglut-*')
+    [ -n "$src" ] || fail "apt-get source gave no freeglut folder in $out/src"
+    rm -rf "$out/freeglut-build"
+    {
+        cmake -S "$src" -B "$out/freeglut-build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+            -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$freeglut" \
+            -DFREEGLUT_BUILD_STATIC_LIBS=ON -DFREEGLUT_BUILD_SHARED_LIBS=OFF \
+            -DFREEGLUT_BUILD_DEMOS=OFF -DFREEGLUT_REPLACE_GLUT=ON &&
+            cmake --build "$out/freeglut-build" --parallel "$(nproc)" &&
+            cmake --install "$out/freeglut-build"
+    } >"$out/freeglut-build.log" 2>&1 || fail "building freeglut failed; see $out/freeglut-build.log"
+fi
+
+cmake -S . -B "$out/helixview" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_PREFIX_PATH="$freeglut" \
+    -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DCMAKE_COMPILE_WARNING_AS_ERROR=ON >/dev/null
+cmake --build "$out/helixview" --parallel "$(nproc)"
+rm -f "$out"/helixview/helixview-*-win64.zip
+(cd "$out/helixview" && cpack -G ZIP) >"$out/cpack.log" 2>&1 || fail "cpack could not make the zip; see $out/cpack.log"
+zip=$(ls "$out"/helixview/helixview-*-win64.zip)
+# CPack stores the builder's user and group ids, and the files in the order the file system lists
+# them: strip-nondeterminism sorts the entries and clears the ids (and sets the same dates again).
+strip-nondeterminism --type zip --timestamp "$SOURCE_DATE_EPOCH" "$zip" >/dev/null
+echo "Built $out/helixview/helixview.exe and $zip"
