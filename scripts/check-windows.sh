@@ -56,7 +56,7 @@ on_display() {
     # them, the same storm ends as it should).
     export HELIXVIEW_COMMAND="wine $exe -display \\\\.\\DISPLAY1" HELIXVIEW_FRAMED=1
     build/tests/e2e_test
-    build/tests/hardening_test --gtest_filter='-Viewer.DisplayThatCannotBeOpened*:Viewer.InputStorm*'
+    build/tests/abuse_test --gtest_filter='-Viewer.DisplayThatCannotBeOpened*:Viewer.InputStorm*'
 }
 
 if [ "${1:-}" = --on-display ]; then

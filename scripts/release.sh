@@ -47,14 +47,9 @@ cp "build-release/deb/helixview_${version}_amd64.deb" dist/
 
 # The Windows build: the .exe, the licence and a read-me for Windows users, zipped by CPack in the
 # cross build.
-# MERGE: scripts/build-windows.sh comes with the Windows work; until it is merged, no zip is made.
-if [ -e "$src/scripts/build-windows.sh" ]; then
-    "$src/scripts/build-windows.sh" >build-release/win64.log 2>&1 ||
-        fail "the Windows build failed; see build-release/win64.log"
-    cp "$src/build-windows/helixview/$name-win64.zip" dist/
-else
-    echo "release: NO WINDOWS ZIP: scripts/build-windows.sh is not merged yet" >&2
-fi
+"$src/scripts/build-windows.sh" >build-release/win64.log 2>&1 ||
+    fail "the Windows build failed; see build-release/win64.log"
+cp "$src/build-windows/helixview/$name-win64.zip" dist/
 
 (cd dist && sha256sum -- helixview*) >dist/SHA256SUMS
 ls -l dist
