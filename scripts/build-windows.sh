@@ -39,7 +39,9 @@ fetch_freeglut_source() {
         [ -f "$f" ] && sed 's/^Types:.*/Types: deb-src/' "$f" >"$apt_dir/sources/$(basename "$f")"
     done
     grep -qs 'deb-src' "$apt_dir"/sources/* || fail "no Debian or Ubuntu entry in /etc/apt to fetch freeglut's source from."
-    local apt=(apt-get -q -o Dir::Etc::SourceList=/dev/null -o "Dir::Etc::SourceParts=$apt_dir/sources"
+    # On the real clock even when the build's is moved (faketime): apt takes the archive's signed
+    # lists for expired otherwise, and dpkg-source cannot date the files it unpacks.
+    local apt=(env -u LD_PRELOAD -u FAKETIME apt-get -q -o Dir::Etc::SourceList=/dev/null -o "Dir::Etc::SourceParts=$apt_dir/sources"
         -o "Dir::State::Lists=$apt_dir/lists" -o "Dir::Cache=$apt_dir/cache"
         -o "APT::Sandbox::User=$(id -un)")
     {
