@@ -23,7 +23,10 @@ check() {
         return
     fi
     local status=0 counts
-    scripts/with-xvfb.sh ctest --test-dir "$dir" --output-on-failure | tee "$dir/ctest.log" || status=$?
+    # xvfb-run -a takes the next display number when one is busy. -noreset: otherwise Xvfb resets
+    # when its last client leaves and refuses the next test's client while it does.
+    xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" \
+        ctest --test-dir "$dir" --output-on-failure | tee "$dir/ctest.log" || status=$?
     counts=$(sed -n 's/.*tests passed, \([0-9]*\) tests\{0,1\} failed out of \([0-9]*\).*/\1 \2/p' "$dir/ctest.log")
     if [ -n "$counts" ]; then
         local bad total
