@@ -59,7 +59,7 @@ int main(int argc, char** argv)
 {
     benchmark::Initialize(&argc, argv);
     if (!std::getenv("DISPLAY")) {
-        std::fprintf(stderr, "No DISPLAY: run this on an X server (scripts/with-xvfb.sh starts one).\n");
+        std::fprintf(stderr, "No DISPLAY: bench/run.sh --frame-costs runs this on a virtual display.\n");
         return 1;
     }
     startUp(&argc, argv);
