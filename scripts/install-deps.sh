@@ -65,11 +65,8 @@ fi
 
 echo "Installing with apt-get: ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
-if ! "${sudo[@]}" apt-get update -qq; then
-    echo "install-deps: apt-get update failed; check the network and the package sources." >&2
-    exit 1
-fi
-if ! "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null; then
-    echo "install-deps: could not install: ${missing[*]}" >&2
+if ! "${sudo[@]}" apt-get update -qq ||
+    ! "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null; then
+    echo "install-deps: apt-get could not install ${missing[*]} (its messages are above)." >&2
     exit 1
 fi
