@@ -11,12 +11,12 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 viewer=build-bench/helixview
 
-fail() {
-    echo "bench: $*" >&2
-    exit 1
-}
 say() {
     echo "bench: $*" >&2
+}
+fail() {
+    say "$*"
+    exit 1
 }
 # Median, 95th percentile and maximum of numbers one a line, as "a / b / c".
 spread() {
@@ -43,10 +43,11 @@ measure() {
     # gone to the window.
     say "start-up, 5 runs"
     for _ in 1 2 3 4 5; do
-        perf trace -e execve,clock_nanosleep -o "$work/trace" -- timeout 4 "$viewer" >/dev/null 2>&1 || true
+        perf trace -e execve,clock_nanosleep -o "$work/trace" -- timeout 4 "$viewer" >/dev/null 2>&1 ||
+            true
         awk '/ helixview\/[0-9]+ execve\(/ { exec = $1 }
             / helixview\/[0-9]+ clock_nanosleep\(/ && exec != "" { print $1 - exec; exit }' "$work/trace" |
-            grep . || fail "perf trace saw no first frame within 4 s (it needs root): $(cat "$work/trace")"
+            grep . || fail "perf trace saw no first frame within 4 s; it needs root"
     done >"$work/start"
 
     "$viewer" &
@@ -99,22 +100,18 @@ viewer's threads, over 10 s apart from the trace.
 TABLE
 }
 
-case "${1:-}" in
---on-display)
+if [ "${1:-}" = --on-display ]; then
     measure
     exit
-    ;;
---frame-costs) ;;
-'') ;;
-*) fail "unknown option '$1' (the only one is --frame-costs)" ;;
-esac
+fi
+[ $# -eq 0 ] || [ "$1" = --frame-costs ] || fail "unknown option '$1' (the only one is --frame-costs)"
 scripts/install-deps.sh bench
 HELIXVIEW_BUILD_DIR=build-bench scripts/build.sh -DBUILD_TESTING=OFF -DHELIXVIEW_BENCH=ON >/dev/null
 # -noreset: otherwise Xvfb resets when its last client leaves and refuses the next one meanwhile.
 server=(xvfb-run -a -s "-screen 0 1280x1024x24 -noreset")
-if [ "${1:-}" = --frame-costs ]; then
+if [ $# -eq 0 ]; then
+    "${server[@]}" "$0" --on-display
+else
     shift
     "${server[@]}" build-bench/bench/frame_bench "$@"
-else
-    "${server[@]}" "$0" --on-display
 fi
