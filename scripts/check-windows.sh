@@ -18,7 +18,7 @@ fail() {
     exit 1
 }
 
-# Run under with-xvfb.sh: the calls that set the timer tick, then the tests.
+# Run under xvfb-run: the calls that set the timer tick, then the tests.
 on_display() {
     # wine's own processes, left running by a failed check.
     trap 'wineserver -k' EXIT
@@ -100,5 +100,6 @@ for call in timeBeginPeriod timeEndPeriod; do
 done
 echo "helixview.exe: the frame delay is KERNEL32.dll's Sleep, on the timer tick set by WINMM.dll"
 
-scripts/with-xvfb.sh "$0" --on-display
+# -noreset: the end-to-end tests start a viewer after another has left.
+xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" "$0" --on-display
 echo "Windows build checked: $exe"

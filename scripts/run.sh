@@ -14,5 +14,5 @@ fi
 
 echo "No display to open a window on: running helixview on a virtual display instead."
 scripts/install-deps.sh headless
-scripts/with-xvfb.sh scripts/screenshot.sh build/helixview.png
+xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" scripts/screenshot.sh build/helixview.png
 echo "Screenshot saved to $(pwd)/build/helixview.png"
