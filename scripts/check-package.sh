@@ -2,9 +2,9 @@
 # Checks the release's Debian package (dist/helixview_VERSION_amd64.deb, which scripts/release.sh
 # makes) as a distribution would: the files it holds; lintian, appstreamcli, desktop-file-validate,
 # man and hardening-check on them, failing on any error or warning they report; that it depends on
-# the package of every library the binary loads; and that its helixview shows the helix on a
-# virtual display. Nothing of it is installed here; it is unpacked, and the screenshot saved, in
-# build-package/. Installs the checking tools if missing (install-deps.sh package).
+# the package of every library the binary loads; and that its helixview passes the end-to-end
+# tests on a virtual display. Nothing of it is installed here; it is unpacked in build-package/.
+# Installs the checking and test tools if missing (install-deps.sh package test).
 # Usage: scripts/check-package.sh [DEB]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -82,8 +82,11 @@ for soname in $(objdump -p "$binary" | awk '$1 == "NEEDED" { print $2 }'); do
     grep -Eq "(^|, )$owner( |,|$)" <<<"$depends" || fail "$soname comes from $owner, which Depends lacks"
 done
 
-# The packaged program opens its window with the helix. Installing it with apt-get, running it from
-# PATH and purging it are checked on fresh systems, not on this machine.
-xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" scripts/screenshot.sh build-package/packaged.png "$binary"
-scripts/check-picture.sh build-package/packaged.png
+# The packaged program opens its window with the helix and spins: the end-to-end tests, built in
+# build/, run against it. Installing it with apt-get, running it from PATH and purging it are
+# checked on fresh systems, not on this machine.
+scripts/install-deps.sh test
+scripts/build.sh -DBUILD_TESTING=ON >/dev/null
+HELIXVIEW_COMMAND=$binary xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" build/tests/e2e_test \
+    --gtest_filter='Viewer.OpensTheHelix*:Viewer.MiddleClick*' || fail "the packaged helixview failed the tests above"
 echo "Package checked: $deb"

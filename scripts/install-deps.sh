@@ -29,7 +29,7 @@ for step in "$@"; do
     headless) wanted+=("${headless[@]}") ;;
     bench) wanted+=("${build[@]}" "${bench[@]}") ;;
     windows) wanted+=("${windows[@]}" "${headless[@]}") ;;
-    package) wanted+=("${build[@]}" "${package[@]}" "${headless[@]}") ;;
+    package) wanted+=("${build[@]}" "${package[@]}") ;;
     release) wanted+=("${release[@]}") ;;
     *)
         echo "install-deps: unknown step '$step' (run, test, memcheck, headless, bench, windows, package or release)" >&2

@@ -1,5 +1,5 @@
-// The viewer's picture as every check reads it back: the end-to-end tests and
-// scripts/check-picture.sh. Its thresholds live here and nowhere else.
+// The viewer's picture as the end-to-end tests read it back. Its thresholds live here and nowhere
+// else.
 #ifndef HELIXVIEW_PICTURE_H
 #define HELIXVIEW_PICTURE_H
 
