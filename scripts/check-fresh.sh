@@ -42,11 +42,11 @@ suite_of() {
 }
 for release in ${releases//,/ }; do suite_of "$release" >/dev/null; done
 
-[ "$(id -u)" -eq 0 ] || fail "needs root for mmdebstrap --mode=unshare; run it as root or with sudo."
+[ "$(id -u)" -eq 0 ] || fail "needs root for mmdebstrap --mode=unshare; run it with sudo."
 if ! command -v mmdebstrap >/dev/null; then
     echo "Installing with apt-get: mmdebstrap"
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends mmdebstrap >/dev/null ||
-        fail "could not install mmdebstrap with apt-get."
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends mmdebstrap \
+        >/dev/null || fail "could not install mmdebstrap with apt-get."
 fi
 
 # The Debian archive and its security archive, as this machine's apt names them.
@@ -93,8 +93,8 @@ for command in ./scripts/run.sh ./scripts/test.sh; do
     if [ "$status" -ne 0 ]; then
         reports=$1/fresh/${command#./scripts/}
         mkdir "$reports"
-        (cd "$1$HOME_IN/$SRC" && cp --parents build*/Testing/Temporary/LastTest*.log "$reports") || true
-        cp -r "$1"/tmp/helixview-* "$reports" 2>/dev/null || true
+        cd "$1$HOME_IN/$SRC" && cp --parents build*/Testing/Temporary/LastTest*.log "$reports"
+        cp -r "$1"/tmp/helixview-* "$reports"
     fi
     echo "$command $status $(($(date +%s) - started)) ${command#./scripts/}" >>"$1/fresh/results"
 done
@@ -122,7 +122,8 @@ check() {
         --skip=chroot/policy-rc.d,chroot/start-stop-daemon,cleanup \
         "${options[@]}" \
         --customize-hook='rm "$1/etc/apt/apt.conf.d/00mmdebstrap"' \
-        --customize-hook='printf "127.0.0.1\tlocalhost\n" >"$1/etc/hosts"' \
+        --customize-hook='printf "127.0.0.1\tlocalhost\n127.0.1.1\t%s\n" "$(cat "$1/etc/hostname")" \
+            >"$1/etc/hosts"' \
         --customize-hook='mkdir -m 1777 "$1/tmp/.X11-unix"' \
         --customize-hook="copy-in $out/$src.tar.gz /tmp" \
         --customize-hook="$run_hook" \
