@@ -78,7 +78,7 @@ git archive --format=tar.gz --prefix="$src/" -o "$out/$src.tar.gz" HEAD
 # a failed command also CTest's logs and the tests' reports.
 run_hook='
 mkdir "$1/fresh"
-chroot "$1" runuser -u "$AS" -- tar -C "$HOME_IN" -xzf "/tmp/$SRC.tar.gz"
+chroot "$1" runuser -u "$AS" -- tar -C "$HOME_IN" -xzf "$HOME_IN/$SRC.tar.gz"
 for command in ./scripts/run.sh ./scripts/test.sh; do
     log=$1/fresh/${command#./scripts/}.log
     started=$(date +%s)
@@ -125,7 +125,7 @@ check() {
         --customize-hook='printf "127.0.0.1\tlocalhost\n127.0.1.1\t%s\n" "$(cat "$1/etc/hostname")" \
             >"$1/etc/hosts"' \
         --customize-hook='mkdir -m 1777 "$1/tmp/.X11-unix"' \
-        --customize-hook="copy-in $out/$src.tar.gz /tmp" \
+        --customize-hook="copy-in $out/$src.tar.gz $home" \
         --customize-hook="$run_hook" \
         --customize-hook="sync-out /fresh $logs" \
         "$suite" /dev/null "${mirrors[@]}" >"$logs/mmdebstrap.log" 2>&1 </dev/null
