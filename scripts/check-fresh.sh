@@ -143,9 +143,7 @@ run_one() {
     echo "$name as $as: started (logs: $logs/)"
     [ "$release" != testing ] || name="Debian testing (informational)"
     [ "$as" = root ] || who="$as (sudo)"
-    if ! check "$release" "$as" || [ ! -f "$logs/results" ]; then
-        echo "(making the system) 1 $((SECONDS - started)) mmdebstrap" >"$logs/results"
-    fi
+    check "$release" "$as" || echo "(mmdebstrap) 1 $((SECONDS - started)) mmdebstrap" >>"$logs/results"
     while read -r command status seconds log; do
         echo "| $name | \`$command\` | $who | $([ "$status" -eq 0 ] && echo ok || echo FAIL) |" \
             "$(duration "$seconds") |" >>"$logs/rows"
