@@ -32,15 +32,10 @@ while [ $# -gt 0 ]; do
     *) fail "unknown argument '$1' (usage: check-fresh.sh [--releases 12,13,testing])" ;;
     esac
 done
-suite_of() {
-    case "$1" in
-    12) echo bookworm ;;
-    13) echo trixie ;;
-    testing) echo testing ;;
-    *) fail "unknown release '$1' (12, 13 or testing)" ;;
-    esac
-}
-for release in ${releases//,/ }; do suite_of "$release" >/dev/null; done
+declare -A suite_of=([12]=bookworm [13]=trixie [testing]=testing)
+for release in ${releases//,/ }; do
+    [ -n "${suite_of[$release]:-}" ] || fail "unknown release '$release' (12, 13 or testing)"
+done
 
 [ "$(id -u)" -eq 0 ] || fail "needs root for mmdebstrap --mode=unshare; run it with sudo."
 if ! command -v mmdebstrap >/dev/null; then
@@ -103,7 +98,7 @@ done
 # Makes a fresh system of a release for root or the user, and runs the two commands in it.
 check() {
     local release=$1 as=$2 suite logs home=/root options=() mirrors=()
-    suite=$(suite_of "$release")
+    suite=${suite_of[$release]}
     logs=$out/logs/$release-$as
     mkdir -p "$logs"
     if [ "$as" != root ]; then
