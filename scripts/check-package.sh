@@ -13,7 +13,7 @@ fail() {
     exit 1
 }
 
-deb=$(ls dist/helixview_*_amd64.deb) || fail "no package in dist/: make the release first (scripts/release.sh)"
+deb=$(ls dist/helixview_*_amd64.deb) || fail "make the release first: scripts/release.sh"
 scripts/install-deps.sh package test
 root=build-package
 rm -rf "$root"
