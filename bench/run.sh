@@ -1,21 +1,16 @@
 #!/usr/bin/env bash
-# Benchmarks helixview on a private virtual display and prints its figures, in about a minute and
-# a half: frames a second, the frame period and the 70 ms delay as slept while spinning, CPU while
-# still and while spinning, start-up to the first picture, and memory over a 60 s spin. Times come
-# from the kernel through perf (perf trace, perf stat), which needs root. With --frame-costs: the
-# per-frame costs (the turning step, a frame without its delay) in a real GL context, through
-# Google Benchmark, which takes the options after it. Installs what is missing (install-deps.sh
-# bench) and builds a Release build with the benchmarks into build-bench/; the figures go to the
-# terminal. Usage: bench/run.sh [--frame-costs [Google Benchmark options]]
+# Benchmarks helixview on a private virtual display and prints its figures (bench/README.md says
+# what each is and how it is taken): frame pacing, CPU still and spinning, start-up and memory,
+# through perf, which needs root. With --frame-costs: the per-frame costs through Google Benchmark,
+# which takes the options after it. Installs what is missing (install-deps.sh bench) and builds
+# into build-bench/, where the traces stay; the figures go to the terminal.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 viewer=build-bench/helixview
+work=build-bench/traces
 
-say() {
-    echo "bench: $*" >&2
-}
 fail() {
-    say "$*"
+    echo "bench: $*" >&2
     exit 1
 }
 # Median, 95th percentile and maximum of numbers one a line, as "a / b / c".
@@ -36,15 +31,13 @@ memory() {
 
 # On the virtual display.
 measure() {
-    work=$(mktemp -d)
-    trap 'rm -rf "$work"; kill "${viewer_pid:-}" 2>/dev/null || true' EXIT
-
+    mkdir -p "$work"
+    trap 'kill "${viewer_pid:-}" 2>/dev/null || true' EXIT
     # From the viewer's exec to its first frame's delay, which starts once the first picture has
     # gone to the window.
-    say "start-up, 5 runs"
+    echo "bench: start-up, 5 runs" >&2
     for _ in 1 2 3 4 5; do
-        perf trace -e execve,clock_nanosleep -o "$work/trace" -- timeout 4 "$viewer" >/dev/null 2>&1 ||
-            true
+        perf trace -e execve,clock_nanosleep -o "$work/trace" -- timeout 4 "$viewer" >/dev/null 2>&1 || true
         awk '/ helixview\/[0-9]+ execve\(/ { exec = $1 }
             / helixview\/[0-9]+ clock_nanosleep\(/ && exec != "" { print $1 - exec; exit }' "$work/trace" |
             grep . || fail "perf trace saw no first frame within 4 s; it needs root"
@@ -54,13 +47,13 @@ measure() {
     viewer_pid=$!
     timeout 20 xdotool search --sync --name '^simple$' >/dev/null || fail "the viewer's window did not appear"
     sleep 1
-    say "still for 10 s"
+    echo "bench: still for 10 s" >&2
     cpu_still=$(cpu "$viewer_pid")
     xdotool mousemove 250 250 click 1
     spin_start=$SECONDS
     sleep 2
     rss_start=$(memory "$viewer_pid" VmRSS)
-    say "spinning: 10 s of CPU, 10 s of frames, and on to 60 s for memory"
+    echo "bench: spinning: 10 s of CPU, 10 s of frames, and on to 60 s for memory" >&2
     cpu_spin=$(cpu "$viewer_pid")
     perf trace -e clock_nanosleep -p "$viewer_pid" -o "$work/trace" -- sleep 10 >/dev/null 2>&1 ||
         fail "perf trace failed; it needs root"
@@ -93,10 +86,6 @@ over $frames frames.
 | Start-up to the first picture, ms (5 runs) | $(spread <"$work/start") |
 | Peak RSS, MiB | $peak |
 | RSS over a 60 s spin, MiB | $rss_start → $rss_end ($growth) |
-
-Frame period: from one frame's delay to the next (perf trace of clock_nanosleep); the rest of a
-frame besides its delay is --frame-costs' FrameWithoutDelay. CPU: perf stat's task-clock of all the
-viewer's threads, over 10 s apart from the trace.
 TABLE
 }
 
@@ -104,14 +93,11 @@ if [ "${1:-}" = --on-display ]; then
     measure
     exit
 fi
-[ $# -eq 0 ] || [ "$1" = --frame-costs ] || fail "unknown option '$1' (the only one is --frame-costs)"
 scripts/install-deps.sh bench
 HELIXVIEW_BUILD_DIR=build-bench scripts/build.sh -DBUILD_TESTING=OFF -DHELIXVIEW_BENCH=ON >/dev/null
 # -noreset: otherwise Xvfb resets when its last client leaves and refuses the next one meanwhile.
-server=(xvfb-run -a -s "-screen 0 1280x1024x24 -noreset")
-if [ $# -eq 0 ]; then
-    "${server[@]}" "$0" --on-display
-else
+if [ "${1:-}" = --frame-costs ]; then
     shift
-    "${server[@]}" build-bench/bench/frame_bench "$@"
+    exec xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" build-bench/bench/frame_bench "$@"
 fi
+xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" "$0" --on-display

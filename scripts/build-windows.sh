@@ -1,14 +1,12 @@
 #!/usr/bin/env bash
-# Cross-builds helixview.exe for 64-bit Windows with MinGW-w64 and packs the Windows zip: the .exe,
-# LICENSE.txt and README.txt. freeglut is cross-built as a static library from Debian's source
-# package, so the .exe needs no DLL beside it. The same commit gives the same zip, byte for byte,
-# from any folder, user or umask, at any time: its dates are the commit's (SOURCE_DATE_EPOCH).
-# Installs what is missing with apt-get (install-deps.sh windows). Everything goes to build-windows/
-# (or HELIXVIEW_BUILD_DIR): freeglut/ is kept for the next run, helixview/helixview.exe is the
-# program and helixview/helixview-VERSION-win64.zip the zip. Usage: scripts/build-windows.sh
+# Cross-builds helixview.exe for 64-bit Windows with MinGW-w64, over freeglut built statically from
+# Debian's source package, and packs it with LICENSE.txt and README.txt into a zip that the same
+# commit makes byte for byte the same (SOURCE_DATE_EPOCH). Installs what is missing with apt-get
+# (install-deps.sh windows). Into build-windows/: freeglut/ (kept for the next run), then
+# helixview/helixview.exe and helixview/helixview-VERSION-win64.zip.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-out=$(realpath -m "${HELIXVIEW_BUILD_DIR:-build-windows}")
+out=$PWD/build-windows
 toolchain=$PWD/cmake/mingw-w64-x86_64.cmake
 freeglut=$out/freeglut
 
@@ -17,14 +15,10 @@ fail() {
     exit 1
 }
 
-if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
-    SOURCE_DATE_EPOCH=$(git log -1 --format=%ct) || fail "set SOURCE_DATE_EPOCH outside a git checkout"
-fi
 # The zip keeps local times: the same in every time zone.
+SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}
 export SOURCE_DATE_EPOCH TZ=UTC
-
 scripts/install-deps.sh windows
-mkdir -p "$out"
 
 # apt-get source through a private copy of the machine's Debian (or Ubuntu) entries turned into
 # deb-src ones, with its own lists: the machine's apt sources and lists are left as they are.
@@ -38,7 +32,6 @@ fetch_freeglut_source() {
     for f in /etc/apt/sources.list.d/debian.sources /etc/apt/sources.list.d/ubuntu.sources; do
         [ -f "$f" ] && sed 's/^Types:.*/Types: deb-src/' "$f" >"$apt_dir/sources/$(basename "$f")"
     done
-    grep -qs 'deb-src' "$apt_dir"/sources/* || fail "no Debian or Ubuntu entry in /etc/apt to fetch freeglut's source from."
     # On the real clock even when the build's is moved (faketime): apt takes the archive's signed
     # lists for expired otherwise, and dpkg-source cannot date the files it unpacks.
     local apt=(env -u LD_PRELOAD -u FAKETIME apt-get -q -o Dir::Etc::SourceList=/dev/null -o "Dir::Etc::SourceParts=$apt_dir/sources"
@@ -50,16 +43,12 @@ fetch_freeglut_source() {
 }
 
 # Installed last, so its package file only exists once the whole build has succeeded.
-if [ -f "$freeglut/lib/cmake/FreeGLUT/FreeGLUTConfig.cmake" ]; then
-    echo "freeglut: $freeglut, kept from an earlier run"
-else
+if [ ! -f "$freeglut/lib/cmake/FreeGLUT/FreeGLUTConfig.cmake" ]; then
     echo "Fetching freeglut's Debian source and cross-building it into $freeglut"
     fetch_freeglut_source
-    src=$(find "$out/src" -mindepth 1 -maxdepth 1 -type d -name 'freeglut-*')
-    [ -n "$src" ] || fail "apt-get source gave no freeglut folder in $out/src"
     rm -rf "$out/freeglut-build"
     {
-        cmake -S "$src" -B "$out/freeglut-build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+        cmake -S "$out"/src/freeglut-*/ -B "$out/freeglut-build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
             -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$freeglut" \
             -DFREEGLUT_BUILD_STATIC_LIBS=ON -DFREEGLUT_BUILD_SHARED_LIBS=OFF \
             -DFREEGLUT_BUILD_DEMOS=OFF -DFREEGLUT_REPLACE_GLUT=ON &&

@@ -5,4 +5,4 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 dir=${HELIXVIEW_BUILD_DIR:-build}
 cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release "$@" >/dev/null
-cmake --build "$dir" --parallel "$(nproc 2>/dev/null || echo 2)"
+cmake --build "$dir" --parallel "$(nproc)"
