@@ -93,6 +93,9 @@ if [ "${1:-}" = --on-display ]; then
     measure
     exit
 fi
+if [ $# -gt 0 ] && [ "$1" != --frame-costs ]; then
+    fail "unknown option '$1' (the only one is --frame-costs)"
+fi
 scripts/install-deps.sh bench
 HELIXVIEW_BUILD_DIR=build-bench scripts/build.sh -DBUILD_TESTING=OFF -DHELIXVIEW_BENCH=ON >/dev/null
 # -noreset: otherwise Xvfb resets when its last client leaves and refuses the next one meanwhile.
