@@ -2,7 +2,7 @@
 # Installs the Debian/Ubuntu packages that a step needs, and only those that are missing. Without
 # apt-get (Fedora, Arch, openSUSE) it installs nothing, says what the build needs and goes on, so
 # that CMake's own messages name what is missing.
-# Usage: scripts/install-deps.sh run|test|memcheck|headless|bench|windows|package|release [more...]
+# Usage: scripts/install-deps.sh run|test|memcheck|headless|bench|windows|package|release|fresh [more...]
 set -euo pipefail
 
 build=(g++ make cmake freeglut3-dev libgl-dev libgl1-mesa-dri x11-utils)
@@ -19,6 +19,8 @@ package=(dpkg-dev file lintian desktop-file-utils appstream man-db devscripts)
 # Checking that a release is the same when made again: git clones the commit, faketime moves the
 # clock, diffoscope shows where two files differ.
 release=(git faketime diffoscope-minimal)
+# Making fresh Debian systems.
+fresh=(mmdebstrap)
 
 wanted=()
 for step in "$@"; do
@@ -31,8 +33,9 @@ for step in "$@"; do
     windows) wanted+=("${windows[@]}" "${headless[@]}") ;;
     package) wanted+=("${build[@]}" "${package[@]}") ;;
     release) wanted+=("${release[@]}") ;;
+    fresh) wanted+=("${fresh[@]}") ;;
     *)
-        echo "install-deps: unknown step '$step' (run, test, memcheck, headless, bench, windows, package or release)" >&2
+        echo "install-deps: unknown step '$step' (run, test, memcheck, headless, bench, windows, package, release or fresh)" >&2
         exit 2
         ;;
     esac
