@@ -13,10 +13,10 @@
 # failed on Debian 12 or 13. Testing's rows are informational: testing breaks now and then for
 # reasons outside the project.
 # Needs root, for mmdebstrap --mode=unshare. Installs mmdebstrap and what the end-to-end tests need
-# when missing (install-deps.sh fresh test). Output goes to
-# build-fresh/: the source tarball, and in logs/RELEASE-USER/ (USER root, tester or package) each
-# command's log, mmdebstrap's log, the package's files as dpkg -L lists them and, for a failed
-# Quick start command, a folder of CTest's logs and the tests' reports.
+# when missing (install-deps.sh fresh test). Output goes to build-fresh/: the source tarball, the
+# table in logs/table, and in logs/RELEASE-USER/ (USER root, tester or package) each command's log,
+# mmdebstrap's log, the package's files as dpkg -L lists them and, for a failed Quick start
+# command, a folder of CTest's logs and the tests' reports.
 # Usage: scripts/check-fresh.sh [--releases 12,13,testing]
 set -euo pipefail
 cd "$(dirname "$0")/.."
