@@ -1,17 +1,22 @@
 #!/usr/bin/env bash
 # shellcheck disable=SC2016 # the hooks and apt's format are expanded by mmdebstrap's shell and apt
-# Checks the README's two Quick start commands on freshly made Debian 12 (bookworm), Debian 13
-# (trixie) and Debian testing systems. For each release mmdebstrap makes a minimal system
-# (--variant=minbase) from the Debian archive that this machine's apt uses; the commit under test
-# (HEAD, as a `git archive` tarball: uncommitted changes are not part of it, and it has no .git) is
-# unpacked in it, and ./scripts/run.sh and then ./scripts/test.sh run there exactly as written,
-# from a login shell with no display: once as root and once, on another fresh system, as a user
-# with passwordless sudo. Prints a table of release, command, user, result and time, and exits
-# non-zero if a command failed on Debian 12 or 13. Testing's rows are informational: testing breaks
-# now and then for reasons outside the project.
-# Needs root, for mmdebstrap --mode=unshare (installed with apt-get when missing). Output goes to
-# build-fresh/: the source tarball, and in logs/RELEASE-USER/ each command's log, mmdebstrap's log
-# and, for a failed command, a folder of CTest's logs and the tests' reports.
+# Checks the README's two Quick start commands and the release's Debian package on freshly made
+# Debian 12 (bookworm), Debian 13 (trixie) and Debian testing systems: mmdebstrap makes three
+# minimal systems (--variant=minbase) per release from the Debian archive that this machine's apt
+# uses. In two, the commit under test (HEAD as a `git archive` tarball: no uncommitted changes, no
+# .git) is unpacked and ./scripts/run.sh and then ./scripts/test.sh run exactly as written, from a
+# login shell with no display: as root, and as a user with passwordless sudo. In the third, as
+# root, apt-get installs dist/helixview_VERSION_amd64.deb (from scripts/release.sh) with its
+# dependencies, the end-to-end tests built here (in build/) start helixview from PATH on a virtual
+# display (installing xvfb, xauth and xdotool), and after apt-get purge no file of it may remain.
+# Prints a table of release, command, user, result and time, and exits non-zero if a command
+# failed on Debian 12 or 13. Testing's rows are informational: testing breaks now and then for
+# reasons outside the project.
+# Needs root, for mmdebstrap --mode=unshare. Installs mmdebstrap and what the end-to-end tests need
+# when missing (install-deps.sh fresh test). Output goes to build-fresh/: the source tarball, the
+# table in logs/table, and in logs/RELEASE-USER/ (USER root, tester or package) each command's log,
+# mmdebstrap's log, the package's files as dpkg -L lists them and, for a failed Quick start
+# command, a folder of CTest's logs and the tests' reports.
 # Usage: scripts/check-fresh.sh [--releases 12,13,testing]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -38,11 +43,7 @@ for release in ${releases//,/ }; do
 done
 
 [ "$(id -u)" -eq 0 ] || fail "needs root for mmdebstrap --mode=unshare; run it with sudo."
-if ! command -v mmdebstrap >/dev/null; then
-    echo "Installing with apt-get: mmdebstrap"
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends mmdebstrap \
-        >/dev/null || fail "could not install mmdebstrap with apt-get."
-fi
+scripts/install-deps.sh fresh test
 
 # The Debian archive and its security archive, as this machine's apt names them.
 site_of() {
@@ -63,13 +64,17 @@ sources() {
 
 version=$(sed -n 's/^project(helixview VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 src=helixview-$version
+deb=helixview_${version}_amd64.deb
+[ -f "dist/$deb" ] || fail "no dist/$deb: make the release first (scripts/release.sh)."
+# The package's systems run the end-to-end tests built here; GoogleTest is linked in.
+scripts/build.sh -DBUILD_TESTING=ON >/dev/null
 rm -rf "$out/logs"
 mkdir -p "$out/logs"
 git archive --format=tar.gz --prefix="$src/" -o "$out/$src.tar.gz" HEAD
 
 # What runs in each system once it is made (a customize hook, POSIX sh, the system's root in $1):
 # the two commands in turn as $AS from a login shell in the unpacked source, each within the time
-# limit; each one's log and a line "COMMAND STATUS SECONDS LOG" go to /fresh in the system, and for
+# limit; each one's log and a line "STATUS SECONDS LOG COMMAND" go to /fresh in the system, and for
 # a failed command also CTest's logs and the tests' reports.
 run_hook='
 mkdir "$1/fresh"
@@ -91,37 +96,76 @@ for command in ./scripts/run.sh ./scripts/test.sh; do
         cd "$1$HOME_IN/$SRC" && cp --parents build*/Testing/Temporary/LastTest*.log "$reports"
         cp -r "$1"/tmp/helixview-* "$reports"
     fi
-    echo "$command $status $(($(date +%s) - started)) ${command#./scripts/}" >>"$1/fresh/results"
+    echo "$status $(($(date +%s) - started)) ${command#./scripts/} $command" >>"$1/fresh/results"
 done
 '
 
-# Makes a fresh system of a release for root or the user, and runs the two commands in it.
+# What runs in the package's system (bash, as root, in /root with the .deb and e2e_test): each
+# step within the time limit, and only if the one before passed; its log and a line "STATUS
+# SECONDS LOG COMMAND" go to /fresh, with the package's files as dpkg -L lists them.
+package_check=$(
+    cat <<'EOF'
+export DEBIAN_FRONTEND=noninteractive
+install_deb() { apt-get update && apt-get install -y "./$DEB" && dpkg -L helixview >/fresh/files; }
+run_helixview() {
+    apt-get install -y xvfb xauth xdotool && HELIXVIEW_COMMAND=helixview \
+        xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" ./e2e_test \
+        --gtest_filter='Viewer.OpensTheHelix*:Viewer.MiddleClick*'
+}
+# A path of the package that remains and that no other package holds was left behind.
+purge_deb() {
+    apt-get purge -y helixview || return
+    ! grep -Fvx /. /fresh/files | while read -r path; do
+        [ ! -e "$path" ] || dpkg -S "$path" >/dev/null 2>&1 || echo "left behind: $path"
+    done | grep .
+}
+step() {
+    local started=$SECONDS status=0
+    timeout --kill-after=30 "$LIMIT" bash -c "$1" >"/fresh/$1.log" 2>&1 </dev/null || status=$?
+    echo "$status $((SECONDS - started)) $1 $2" >>/fresh/results
+    return "$status"
+}
+export -f install_deb run_helixview purge_deb
+cd /root
+step install_deb "apt-get install ./$DEB" && step run_helixview "helixview (end-to-end tests)" &&
+    step purge_deb "apt-get purge helixview"
+true
+EOF
+)
+
+# Makes a fresh system of a release for root, the user or the package, and runs its check.
 check() {
-    local release=$1 as=$2 suite logs home=/root options=() mirrors=()
+    local release=$1 as=$2 suite logs home=/root options=() mirrors=() hooks=()
     suite=${suite_of[$release]}
     logs=$out/logs/$release-$as
     mkdir -p "$logs"
-    if [ "$as" != root ]; then
+    if [ "$as" = package ]; then
+        hooks=(--customize-hook="copy-in $PWD/dist/$deb $PWD/build/tests/e2e_test /root"
+            --customize-hook='mkdir "$1/fresh" && env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin \
+                HOME=/root TERM=dumb LIMIT="$LIMIT" DEB="$DEB" chroot "$1" bash -c "$PACKAGE_CHECK"')
+    elif [ "$as" != root ]; then
         home=/home/$as
         options+=(--include=sudo
             --customize-hook="chroot \"\$1\" useradd --create-home --shell /bin/bash $as"
             --customize-hook="echo '$as ALL=(ALL) NOPASSWD: ALL' >\"\$1/etc/sudoers.d/$as\""
             --customize-hook="chmod 440 \"\$1/etc/sudoers.d/$as\"")
     fi
+    [ "$as" = package ] || hooks=(--customize-hook="copy-in $out/$src.tar.gz $home"
+        --customize-hook="$run_hook")
     # Testing's Release files may have expired on an archive mirror that is a few weeks old.
     [ "$release" != testing ] || options+=(--aptopt='Acquire::Check-Valid-Until "false"')
     mapfile -t mirrors < <(sources "$suite")
     # The system is a fresh machine's: mmdebstrap's own apt settings and its guard against
     # starting services go; /etc/hosts and /tmp/.X11-unix are what an installed, booted Debian has.
-    AS=$as HOME_IN=$home SRC=$src LIMIT=$limit mmdebstrap --mode=unshare --variant=minbase \
+    AS=$as HOME_IN=$home SRC=$src LIMIT=$limit DEB=$deb PACKAGE_CHECK=$package_check \
+        mmdebstrap --mode=unshare --variant=minbase \
         --skip=chroot/policy-rc.d,chroot/start-stop-daemon,cleanup \
         "${options[@]}" \
         --customize-hook='rm "$1/etc/apt/apt.conf.d/00mmdebstrap"' \
         --customize-hook='printf "127.0.0.1\tlocalhost\n127.0.1.1\t%s\n" \
             "$(cat "$1/etc/hostname")" >"$1/etc/hosts"' \
         --customize-hook='mkdir -m 1777 "$1/tmp/.X11-unix"' \
-        --customize-hook="copy-in $out/$src.tar.gz $home" \
-        --customize-hook="$run_hook" \
+        "${hooks[@]}" \
         --customize-hook="sync-out /fresh $logs" \
         "$suite" /dev/null "${mirrors[@]}" >"$logs/mmdebstrap.log" 2>&1 </dev/null
 }
@@ -134,12 +178,13 @@ duration() {
 # Runs check and writes its rows of the table to the logs folder.
 run_one() {
     local release=$1 as=$2 logs=$out/logs/$1-$2 started=$SECONDS name="Debian $1" who=$2
-    local command status seconds log
+    local status seconds log command
     echo "$name as $as: started (logs: $logs/)"
     [ "$release" != testing ] || name="Debian testing (informational)"
-    [ "$as" = root ] || who="$as (sudo)"
-    check "$release" "$as" || echo "(mmdebstrap) 1 $((SECONDS - started)) mmdebstrap" >>"$logs/results"
-    while read -r command status seconds log; do
+    [ "$as" != "$user" ] || who="$as (sudo)"
+    [ "$as" != package ] || who=root
+    check "$release" "$as" || echo "1 $((SECONDS - started)) mmdebstrap (mmdebstrap)" >>"$logs/results"
+    while read -r status seconds log command; do
         echo "| $name | \`$command\` | $who | $([ "$status" -eq 0 ] && echo ok || echo FAIL) |" \
             "$(duration "$seconds") |" >>"$logs/rows"
         [ "$status" -eq 0 ] && continue
@@ -158,15 +203,13 @@ shm_free=$(df --output=avail -k /dev/shm | tail -n 1)
 if [ -z "${TMPDIR:-}" ] && [ "$shm_free" -gt $((at_once * 2000000)) ]; then
     export TMPDIR=/dev/shm
 fi
-echo "Checking the Quick start commands on fresh Debian systems, $at_once at a time," \
-    "made in ${TMPDIR:-/tmp}"
+echo "Checking the Quick start commands and dist/$deb on fresh Debian systems," \
+    "$at_once at a time, made in ${TMPDIR:-/tmp}"
 echo "Commit under test: $(git log -1 --format='%h %s')"
-if [ -n "$(git status --porcelain --untracked-files=no)" ]; then
-    echo "(uncommitted changes are not part of the check)"
-fi
+git diff --quiet HEAD || echo "(uncommitted changes are not part of the Quick start check)"
 echo "Archive: $archive"
 for release in ${releases//,/ }; do
-    for as in root "$user"; do
+    for as in root "$user" package; do
         while [ "$(jobs -pr | wc -l)" -ge "$at_once" ]; do wait -n || true; done
         run_one "$release" "$as" &
     done
@@ -174,20 +217,17 @@ done
 wait
 
 echo
-echo "Quick start commands on fresh Debian systems (commit $(git rev-parse --short=12 HEAD));"
-echo "Debian 12 and 13 decide the result, testing is informational:"
+echo "Quick start commands (commit $(git rev-parse --short=12 HEAD)) and $deb on fresh Debian"
+echo "systems; Debian 12 and 13 decide the result, testing is informational:"
 echo
 echo "| Release | Command | User | Result | Time |"
 echo "|---|---|---|---|---|"
-failed=0
 for release in ${releases//,/ }; do
-    for as in root "$user"; do
-        cat "$out/logs/$release-$as/rows"
-        if [ "$release" != testing ] && grep -q '| FAIL |' "$out/logs/$release-$as/rows"; then
-            failed=1
-        fi
-    done
-done
+    cat "$out/logs/$release"-{root,$user,package}/rows
+done | tee "$out/logs/table"
 echo
 echo "Total: $(duration "$SECONDS"); logs in $out/logs/"
-exit "$failed"
+# Testing's rows are named "Debian testing (informational)".
+if grep -q '^| Debian 1[23] |.*| FAIL |' "$out/logs/table"; then
+    exit 1
+fi

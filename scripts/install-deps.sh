@@ -2,7 +2,7 @@
 # Installs with apt-get the Debian/Ubuntu packages that a step needs, and only those that are
 # missing. Without apt-get (Fedora, Arch) it installs nothing and goes on, so that CMake's own
 # messages name what is missing.
-# Usage: scripts/install-deps.sh run|test|headless|bench|windows|package|release [more...]
+# Usage: scripts/install-deps.sh run|test|headless|bench|windows|package|release|fresh [more...]
 set -euo pipefail
 
 build=(g++ make cmake freeglut3-dev libgl-dev libgl1-mesa-dri x11-utils)
@@ -15,6 +15,8 @@ windows=(g++-mingw-w64-x86-64 cmake make dpkg-dev strip-nondeterminism wine wine
 package=(dpkg-dev file lintian desktop-file-utils appstream man-db devscripts)
 # Making a release again: git clones the commit, faketime moves the clock, diffoscope compares.
 release=(git faketime diffoscope-minimal)
+# Making fresh Debian systems.
+fresh=(mmdebstrap)
 
 wanted=()
 for step in "$@"; do
@@ -26,6 +28,7 @@ for step in "$@"; do
     windows) wanted+=("${windows[@]}") ;;
     package) wanted+=("${build[@]}" "${package[@]}") ;;
     release) wanted+=("${release[@]}") ;;
+    fresh) wanted+=("${fresh[@]}") ;;
     *)
         echo "install-deps: unknown step '$step'" >&2
         exit 2
