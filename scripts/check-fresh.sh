@@ -3,20 +3,20 @@
 # Checks the README's two Quick start commands and the release's Debian package on freshly made
 # Debian 12 (bookworm), Debian 13 (trixie) and Debian testing systems: mmdebstrap makes three
 # minimal systems (--variant=minbase) per release from the Debian archive that this machine's apt
-# uses. In two, the commit under test (HEAD as a `git archive` tarball: no uncommitted changes, no
-# .git) is unpacked and ./scripts/run.sh and then ./scripts/test.sh run exactly as written, from a
-# login shell with no display: as root, and as a user with passwordless sudo. In the third, as
-# root, apt-get installs dist/helixview_VERSION_amd64.deb (from scripts/release.sh) with its
+# uses. In two, the release's source tarball (dist/, from scripts/release.sh; it must be HEAD's,
+# and has no .git) is unpacked and ./scripts/run.sh and then ./scripts/test.sh run exactly as
+# written, from a login shell with no display: as root, and as a user with passwordless sudo. In
+# the third, as root, apt-get installs the release's dist/helixview_VERSION_amd64.deb with its
 # dependencies, the end-to-end tests built here (in build/) start helixview from PATH on a virtual
 # display (installing xvfb, xauth and xdotool), and after apt-get purge no file of it may remain.
 # Prints a table of release, command, user, result and time, and exits non-zero if a command
 # failed on Debian 12 or 13. Testing's rows are informational: testing breaks now and then for
 # reasons outside the project.
 # Needs root, for mmdebstrap --mode=unshare. Installs mmdebstrap and what the end-to-end tests need
-# when missing (install-deps.sh fresh test). Output goes to build-fresh/: the source tarball, the
-# table in logs/table, and in logs/RELEASE-USER/ (USER root, tester or package) each command's log,
-# mmdebstrap's log, the package's files as dpkg -L lists them and, for a failed Quick start
-# command, a folder of CTest's logs and the tests' reports.
+# when missing (install-deps.sh fresh test). Output goes to build-fresh/: the table in logs/table,
+# and in logs/RELEASE-USER/ (USER root, tester or package) each command's log, mmdebstrap's log,
+# the package's files as dpkg -L lists them and, for a failed Quick start command, a folder of
+# CTest's logs and the tests' reports.
 # Usage: scripts/check-fresh.sh [--releases 12,13,testing]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -62,15 +62,17 @@ sources() {
     [ -z "$security" ] || echo "deb $security $1-security main"
 }
 
-version=$(sed -n 's/^project(helixview VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
-src=helixview-$version
-deb=helixview_${version}_amd64.deb
-[ -f "dist/$deb" ] || fail "no dist/$deb: make the release first (scripts/release.sh)."
+# The release's own files, made from the commit under test: git archive writes the commit's id
+# into the tarball, and the .deb is built from that tarball.
+tarball=$(ls dist/helixview-*.tar.gz) || fail "no source tarball: make the release first (scripts/release.sh)"
+deb=$(cd dist && ls helixview_*_amd64.deb) || fail "no .deb: make the release first (scripts/release.sh)"
+[ "$(zcat "$tarball" | git get-tar-commit-id)" = "$(git rev-parse HEAD)" ] ||
+    fail "dist/ holds the release of another commit: make it again with scripts/release.sh"
+src=$(basename "$tarball" .tar.gz)
 # The package's systems run the end-to-end tests built here; GoogleTest is linked in.
 scripts/build.sh -DBUILD_TESTING=ON >/dev/null
 rm -rf "$out/logs"
 mkdir -p "$out/logs"
-git archive --format=tar.gz --prefix="$src/" -o "$out/$src.tar.gz" HEAD
 
 # What runs in each system once it is made (a customize hook, POSIX sh, the system's root in $1):
 # the two commands in turn as $AS from a login shell in the unpacked source, each within the time
@@ -150,7 +152,7 @@ check() {
             --customize-hook="echo '$as ALL=(ALL) NOPASSWD: ALL' >\"\$1/etc/sudoers.d/$as\""
             --customize-hook="chmod 440 \"\$1/etc/sudoers.d/$as\"")
     fi
-    [ "$as" = package ] || hooks=(--customize-hook="copy-in $out/$src.tar.gz $home"
+    [ "$as" = package ] || hooks=(--customize-hook="copy-in $PWD/$tarball $home"
         --customize-hook="$run_hook")
     # Testing's Release files may have expired on an archive mirror that is a few weeks old.
     [ "$release" != testing ] || options+=(--aptopt='Acquire::Check-Valid-Until "false"')
@@ -206,7 +208,7 @@ fi
 echo "Checking the Quick start commands and dist/$deb on fresh Debian systems," \
     "$at_once at a time, made in ${TMPDIR:-/tmp}"
 echo "Commit under test: $(git log -1 --format='%h %s')"
-git diff --quiet HEAD || echo "(uncommitted changes are not part of the Quick start check)"
+git diff --quiet HEAD || echo "(uncommitted changes are not part of the release under test)"
 echo "Archive: $archive"
 for release in ${releases//,/ }; do
     for as in root "$user" package; do
