@@ -2,7 +2,7 @@
 # Installs with apt-get the Debian/Ubuntu packages that a step needs, and only those that are
 # missing. Without apt-get (Fedora, Arch) it installs nothing and goes on, so that CMake's own
 # messages name what is missing.
-# Usage: scripts/install-deps.sh run|test|headless|bench|windows|package|release|fresh [more...]
+# Usage: scripts/install-deps.sh run|test|headless|bench|windows|arm64|package|release|fresh [more...]
 set -euo pipefail
 
 build=(g++ make cmake freeglut3-dev libgl-dev libgl1-mesa-dri x11-utils)
@@ -11,6 +11,9 @@ headless=(xvfb xdotool imagemagick xauth)
 bench=(xvfb xdotool xauth mesa-utils linux-perf libbenchmark-dev)
 # Cross-building for Windows, unpacking freeglut's source, a reproducible zip, wine on Mesa.
 windows=(g++-mingw-w64-x86-64 cmake make dpkg-dev strip-nondeterminism wine wine64 libgl1 libglx-mesa0 libgl1-mesa-dri)
+# Cross-building the arm64 .deb over Debian's arm64 libraries, and running it with arm64 Mesa
+# under qemu.
+arm64=(crossbuild-essential-arm64 libglut-dev:arm64 libgl-dev:arm64 libgl1-mesa-dri:arm64 qemu-user)
 # Building the .deb (dpkg-shlibdeps needs dpkg-dev and file) and checking it as check-package.sh does.
 package=(dpkg-dev file lintian desktop-file-utils appstream man-db devscripts)
 # Making a release again: git clones the commit, faketime moves the clock, diffoscope compares.
@@ -26,6 +29,7 @@ for step in "$@"; do
     headless) wanted+=("${headless[@]}") ;;
     bench) wanted+=("${build[@]}" "${bench[@]}") ;;
     windows) wanted+=("${windows[@]}") ;;
+    arm64) wanted+=("${arm64[@]}") ;;
     package) wanted+=("${build[@]}" "${package[@]}") ;;
     release) wanted+=("${release[@]}") ;;
     fresh) wanted+=("${fresh[@]}") ;;
@@ -49,6 +53,11 @@ done
 
 sudo=()
 [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+# The :arm64 packages come from dpkg's arm64 architecture, which apt-get update then fetches.
+if [[ " ${missing[*]}" == *:arm64* ]] && ! dpkg --print-foreign-architectures | grep -qx arm64; then
+    echo "Adding arm64 to dpkg's architectures (dpkg --add-architecture arm64), for the arm64 packages"
+    "${sudo[@]}" dpkg --add-architecture arm64
+fi
 echo "Installing with apt-get: ${missing[*]}"
 "${sudo[@]}" apt-get update -qq
 "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Makes the release files of the checked-out commit in dist/: its source, helixview-VERSION.tar.gz;
-# the Debian package, helixview_VERSION_amd64.deb; the Windows build, helixview-VERSION-win64.zip;
-# and SHA256SUMS. Everything is built from the source archive (in build-release/), so uncommitted
-# changes are in none of the files, and the same commit gives the same bytes in any folder, at any
-# time, by any user: dates are the commit's (SOURCE_DATE_EPOCH), paths are relative to the source.
-# Installs what is missing first (install-deps.sh package; the Windows build its own). dist/ and
-# build-release/ are made anew. Usage: scripts/release.sh
+# the Debian packages, helixview_VERSION_amd64.deb and helixview_VERSION_arm64.deb; the Windows
+# build, helixview-VERSION-win64.zip; and SHA256SUMS. Everything is built from the source archive
+# (in build-release/), so uncommitted changes are in none of the files, and the same commit gives
+# the same bytes in any folder, at any time, by any user: dates are the commit's
+# (SOURCE_DATE_EPOCH), paths are relative to the source.
+# Installs what is missing first (install-deps.sh package arm64; the Windows build its own). dist/
+# and build-release/ are made anew. Usage: scripts/release.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # As dpkg-buildpackage does: the modes of the files made do not depend on the caller's umask.
@@ -25,7 +26,7 @@ name=helixview-$version
 git diff --quiet HEAD || echo "release: uncommitted changes are left out; this is $commit"
 echo "Release $version of $commit into dist/"
 
-scripts/install-deps.sh package
+scripts/install-deps.sh package arm64
 rm -rf build-release dist
 mkdir build-release dist
 
@@ -37,13 +38,17 @@ src=$PWD/build-release/$name
 # The compilers write source paths relative to the source folder, in both builds.
 export CFLAGS="-ffile-prefix-map=$src/=" CXXFLAGS="-ffile-prefix-map=$src/="
 
-# The Debian package, as check-package.sh checks it; the build stays in build-release/deb.
-HELIXVIEW_BUILD_DIR=$PWD/build-release/deb \
-    "$src/scripts/build.sh" -DBUILD_TESTING=OFF -DCMAKE_INSTALL_PREFIX=/usr >build-release/deb.log ||
-    fail "the build for the Debian package failed; see build-release/deb.log"
-(cd build-release/deb && cpack -G DEB) >>build-release/deb.log 2>&1 ||
-    fail "cpack could not make the Debian package; see build-release/deb.log"
-cp "build-release/deb/helixview_${version}_amd64.deb" dist/
+# The Debian packages, as check-package.sh checks them: amd64, and arm64 cross-built (Raspberry Pi
+# OS 64-bit); each build stays in build-release/ beside its log.
+make_deb() {
+    local dir=$PWD/build-release/$1
+    shift
+    HELIXVIEW_BUILD_DIR=$dir "$src/scripts/build.sh" -DBUILD_TESTING=OFF -DCMAKE_INSTALL_PREFIX=/usr "$@" >"$dir.log" &&
+        (cd "$dir" && cpack -G DEB) >>"$dir.log" 2>&1 || fail "the Debian package failed to build; see $dir.log"
+    cp "$dir"/helixview_"$version"_*.deb dist/
+}
+make_deb deb
+make_deb deb-arm64 -DCMAKE_TOOLCHAIN_FILE="$src/cmake/aarch64-linux-gnu.cmake"
 
 # The Windows build: the .exe, the licence and a read-me for Windows users, zipped by CPack in the
 # cross build.
