@@ -9,14 +9,16 @@
 # the third, as root, apt-get installs the release's dist/helixview_VERSION_amd64.deb with its
 # dependencies, the end-to-end tests built here (in build/) start helixview from PATH on a virtual
 # display (installing xvfb, xauth and xdotool), and after apt-get purge no file of it may remain.
+# A fourth Debian 12 system, with arm64 added as a foreign architecture, does the same with
+# dist/helixview_VERSION_arm64.deb, started through qemu-aarch64 (installing qemu-user).
 # Prints a table of release, command, user, result and time, and exits non-zero if a command
 # failed on Debian 12 or 13. Testing's rows are informational: testing breaks now and then for
 # reasons outside the project.
 # Needs root, for mmdebstrap --mode=unshare. Installs mmdebstrap and what the end-to-end tests need
 # when missing (install-deps.sh fresh test). Output goes to build-fresh/: the table in logs/table,
-# and in logs/RELEASE-USER/ (USER root, tester or package) each command's log, mmdebstrap's log,
-# the package's files as dpkg -L lists them and, for a failed Quick start command, a folder of
-# CTest's logs and the tests' reports.
+# and in logs/RELEASE-USER/ (USER root, tester, package or package-arm64) each command's log,
+# mmdebstrap's log, the package's files as dpkg -L lists them and, for a failed Quick start
+# command, a folder of CTest's logs and the tests' reports.
 # Usage: scripts/check-fresh.sh [--releases 12,13,testing]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -66,6 +68,7 @@ sources() {
 # into the tarball, and the .deb is built from that tarball.
 tarball=$(ls dist/helixview-*.tar.gz) || fail "no source tarball: make the release first (scripts/release.sh)"
 deb=$(cd dist && ls helixview_*_amd64.deb) || fail "no .deb: make the release first (scripts/release.sh)"
+arm_deb=$(cd dist && ls helixview_*_arm64.deb) || fail "no arm64 .deb: make the release first (scripts/release.sh)"
 [ "$(zcat "$tarball" | git get-tar-commit-id)" = "$(git rev-parse HEAD)" ] ||
     fail "dist/ holds the release of another commit: make it again with scripts/release.sh"
 src=$(basename "$tarball" .tar.gz)
@@ -110,7 +113,7 @@ package_check=$(
 export DEBIAN_FRONTEND=noninteractive
 install_deb() { apt-get update && apt-get install -y "./$DEB" && dpkg -L helixview >/fresh/files; }
 run_helixview() {
-    apt-get install -y xvfb xauth xdotool && HELIXVIEW_COMMAND=helixview \
+    apt-get install -y xvfb xauth xdotool ${QEMU:+qemu-user} && HELIXVIEW_COMMAND="$QEMU $(command -v helixview)" \
         xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" ./e2e_test \
         --gtest_filter='Viewer.OpensTheHelix*:Viewer.MiddleClick*'
 }
@@ -129,7 +132,7 @@ step() {
 }
 export -f install_deb run_helixview purge_deb
 cd /root
-step install_deb "apt-get install ./$DEB" && step run_helixview "helixview (end-to-end tests)" &&
+step install_deb "apt-get install ./$DEB" && step run_helixview "${QEMU:+$QEMU }helixview (end-to-end tests)" &&
     step purge_deb "apt-get purge helixview"
 true
 EOF
@@ -137,14 +140,15 @@ EOF
 
 # Makes a fresh system of a release for root, the user or the package, and runs its check.
 check() {
-    local release=$1 as=$2 suite logs home=/root options=() mirrors=() hooks=()
+    local release=$1 as=$2 suite logs home=/root options=() mirrors=() hooks=() package=$deb qemu=''
     suite=${suite_of[$release]}
     logs=$out/logs/$release-$as
     mkdir -p "$logs"
-    if [ "$as" = package ]; then
-        hooks=(--customize-hook="copy-in $PWD/dist/$deb $PWD/build/tests/e2e_test /root"
-            --customize-hook='mkdir "$1/fresh" && env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin \
-                HOME=/root TERM=dumb LIMIT="$LIMIT" DEB="$DEB" chroot "$1" bash -c "$PACKAGE_CHECK"')
+    if [[ $as == package* ]]; then
+        [ "$as" = package ] || package=$arm_deb qemu=qemu-aarch64 options+=('--architectures=amd64,arm64')
+        hooks=(--customize-hook="copy-in $PWD/dist/$package $PWD/build/tests/e2e_test /root"
+            --customize-hook='mkdir "$1/fresh" && env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root \
+                TERM=dumb LIMIT="$LIMIT" DEB="$DEB" QEMU="$QEMU" chroot "$1" bash -c "$PACKAGE_CHECK"')
     elif [ "$as" != root ]; then
         home=/home/$as
         options+=(--include=sudo
@@ -152,14 +156,14 @@ check() {
             --customize-hook="echo '$as ALL=(ALL) NOPASSWD: ALL' >\"\$1/etc/sudoers.d/$as\""
             --customize-hook="chmod 440 \"\$1/etc/sudoers.d/$as\"")
     fi
-    [ "$as" = package ] || hooks=(--customize-hook="copy-in $PWD/$tarball $home"
+    [[ $as == package* ]] || hooks=(--customize-hook="copy-in $PWD/$tarball $home"
         --customize-hook="$run_hook")
     # Testing's Release files may have expired on an archive mirror that is a few weeks old.
     [ "$release" != testing ] || options+=(--aptopt='Acquire::Check-Valid-Until "false"')
     mapfile -t mirrors < <(sources "$suite")
     # The system is a fresh machine's: mmdebstrap's own apt settings and its guard against
     # starting services go; /etc/hosts and /tmp/.X11-unix are what an installed, booted Debian has.
-    AS=$as HOME_IN=$home SRC=$src LIMIT=$limit DEB=$deb PACKAGE_CHECK=$package_check \
+    AS=$as HOME_IN=$home SRC=$src LIMIT=$limit DEB=$package QEMU=$qemu PACKAGE_CHECK=$package_check \
         mmdebstrap --mode=unshare --variant=minbase \
         --skip=chroot/policy-rc.d,chroot/start-stop-daemon,cleanup \
         "${options[@]}" \
@@ -184,7 +188,7 @@ run_one() {
     echo "$name as $as: started (logs: $logs/)"
     [ "$release" != testing ] || name="Debian testing (informational)"
     [ "$as" != "$user" ] || who="$as (sudo)"
-    [ "$as" != package ] || who=root
+    [[ $as != package* ]] || who=root
     check "$release" "$as" || echo "1 $((SECONDS - started)) mmdebstrap (mmdebstrap)" >>"$logs/results"
     while read -r status seconds log command; do
         echo "| $name | \`$command\` | $who | $([ "$status" -eq 0 ] && echo ok || echo FAIL) |" \
@@ -205,13 +209,18 @@ shm_free=$(df --output=avail -k /dev/shm | tail -n 1)
 if [ -z "${TMPDIR:-}" ] && [ "$shm_free" -gt $((at_once * 2000000)) ]; then
     export TMPDIR=/dev/shm
 fi
-echo "Checking the Quick start commands and dist/$deb on fresh Debian systems," \
+echo "Checking the Quick start commands and dist/$deb and $arm_deb on fresh Debian systems," \
     "$at_once at a time, made in ${TMPDIR:-/tmp}"
 echo "Commit under test: $(git log -1 --format='%h %s')"
 git diff --quiet HEAD || echo "(uncommitted changes are not part of the release under test)"
 echo "Archive: $archive"
+# The systems of a release; Debian 12 also installs the arm64 package.
+systems() {
+    echo root "$user" package
+    [ "$1" != 12 ] || echo package-arm64
+}
 for release in ${releases//,/ }; do
-    for as in root "$user" package; do
+    for as in $(systems "$release"); do
         while [ "$(jobs -pr | wc -l)" -ge "$at_once" ]; do wait -n || true; done
         run_one "$release" "$as" &
     done
@@ -219,13 +228,13 @@ done
 wait
 
 echo
-echo "Quick start commands (commit $(git rev-parse --short=12 HEAD)) and $deb on fresh Debian"
+echo "Quick start commands (commit $(git rev-parse --short=12 HEAD)) and $deb and $arm_deb on fresh Debian"
 echo "systems; Debian 12 and 13 decide the result, testing is informational:"
 echo
 echo "| Release | Command | User | Result | Time |"
 echo "|---|---|---|---|---|"
 for release in ${releases//,/ }; do
-    cat "$out/logs/$release"-{root,$user,package}/rows
+    for as in $(systems "$release"); do cat "$out/logs/$release-$as/rows"; done
 done | tee "$out/logs/table"
 echo
 echo "Total: $(duration "$SECONDS"); logs in $out/logs/"
