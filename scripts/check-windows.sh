@@ -1,13 +1,17 @@
 #!/usr/bin/env bash
-# Checks the Windows build: cross-builds it with build-windows.sh, checks what only the .exe has (a
-# console program, Windows' own DLLs only, the kernel's Sleep and the 1 ms timer tick), then runs
-# the end-to-end tests, built natively in build/, against it under wine on a private virtual
-# display. Installs what is missing with apt-get (install-deps.sh windows test); wine
-# keeps its prefix in build-windows/wine, and the trace of the timer calls in build-windows/relay.log.
+# Checks the release's Windows build, the helixview.exe that users download: unzips
+# dist/helixview-VERSION-win64.zip (scripts/release.sh makes it) into build-windows/release/, checks
+# what only the .exe has (a console program, Windows' own DLLs only, the kernel's Sleep and the 1 ms
+# timer tick), then runs the end-to-end tests, built natively in build/, against it under wine on a
+# private virtual display. Its symbols are read from the release's unstripped build in
+# build-release/, which strip turns into the zip's .exe byte for byte. Installs what is missing
+# with apt-get (install-deps.sh windows test); wine keeps its prefix in build-windows/wine, and the
+# trace of the timer calls in build-windows/relay.log.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 out=$PWD/build-windows
-exe=$out/helixview/helixview.exe
+exe=$out/release/helixview.exe
+built=$(echo build-release/helixview-*/build-windows/helixview)
 export WINEPREFIX=$out/wine WINEARCH=win64 WINEDEBUG=-all
 # No .NET or HTML engine: the first start would offer to download them.
 export WINEDLLOVERRIDES="mscoree,mshtml="
@@ -36,7 +40,7 @@ on_display() {
     begins=$(sed -n 's/.*Call winmm\.timeBeginPeriod(00000001) ret=\([0-9a-f]*\)$/\1/p' "$out/relay.log")
     ends=$(grep -c 'Call winmm\.timeEndPeriod(00000001)' "$out/relay.log") || true
     for ret in $begins; do
-        callers+=" $(x86_64-w64-mingw32-nm -n -C "$exe" |
+        callers+=" $(x86_64-w64-mingw32-nm -n -C "$built/helixview.exe" |
             awk -v ret="$(printf %016x "0x$ret")" '$2 ~ /^[Tt]$/ && $1 <= ret { f = $3 } END { print f }')"
     done
     grep -qw 'keepPace()' <<<"$callers" || fail "helixview.exe's own code did not call timeBeginPeriod(1); see $out/relay.log"
@@ -54,9 +58,16 @@ if [ "${1:-}" = --on-display ]; then
     on_display
     exit
 fi
-scripts/build-windows.sh
-scripts/install-deps.sh test
+zip=$(ls dist/helixview-*-win64.zip) || fail "no Windows zip: make the release first (scripts/release.sh)"
+scripts/install-deps.sh windows test
 scripts/build.sh -DBUILD_TESTING=ON
+rm -rf "$out/release"
+mkdir -p "$out"
+unzip -q -j "$zip" -d "$out/release"
+# strip dates the .exe by SOURCE_DATE_EPOCH, the release commit's time.
+commit=$(git get-tar-commit-id < <(zcat dist/helixview-*.tar.gz))
+SOURCE_DATE_EPOCH=$(git log -1 --format=%ct "$commit") x86_64-w64-mingw32-strip -o "$out/stripped.exe" "$built/helixview.exe" &&
+    cmp -s "$out/stripped.exe" "$exe" || fail "$built is not the build of $zip's helixview.exe; make the release again"
 
 headers=$(x86_64-w64-mingw32-objdump -p "$exe")
 subsystem=$(awk '$1 == "Subsystem" { print $2, $3, $4 }' <<<"$headers")
@@ -74,11 +85,11 @@ imports=$(awk '/DLL Name:/ { dll = $3; next } /^$/ { dll = "" }
 for import in 'KERNEL32.dll Sleep' 'WINMM.dll timeBeginPeriod' 'WINMM.dll timeEndPeriod'; do
     grep -qx "$import" <<<"$imports" || fail "helixview.exe does not import ${import#* } from ${import% *}"
 done
-core=$(x86_64-w64-mingw32-nm "$out/helixview/libhelixview_core.a")
+core=$(x86_64-w64-mingw32-nm "$built/libhelixview_core.a")
 grep -Eq ' T Sleep$' <<<"$core" && fail "the program's code defines a Sleep of its own"
-grep -q nanosleep <<<"$core$(x86_64-w64-mingw32-nm "$exe")" && fail "the Windows build uses nanosleep"
+grep -q nanosleep <<<"$core$(x86_64-w64-mingw32-nm "$built/helixview.exe")" && fail "the Windows build uses nanosleep"
 echo "helixview.exe: the frame delay is KERNEL32.dll's Sleep, on the timer tick set by WINMM.dll"
 
 # -noreset: the end-to-end tests start a viewer after another has left.
 xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" "$0" --on-display
-echo "Windows build checked: $exe"
+echo "Windows build checked: helixview.exe of $zip"

@@ -9,8 +9,9 @@ build=(g++ make cmake freeglut3-dev libgl-dev libgl1-mesa-dri x11-utils)
 test=(libgtest-dev libx11-dev xvfb xdotool xauth i3-wm valgrind)
 headless=(xvfb xdotool imagemagick xauth)
 bench=(xvfb xdotool xauth mesa-utils linux-perf libbenchmark-dev)
-# Cross-building for Windows, unpacking freeglut's source, a reproducible zip, wine on Mesa.
-windows=(g++-mingw-w64-x86-64 cmake make dpkg-dev strip-nondeterminism wine wine64 libgl1 libglx-mesa0 libgl1-mesa-dri)
+# Cross-building for Windows, unpacking freeglut's source, a reproducible zip and the release's one,
+# wine on Mesa.
+windows=(g++-mingw-w64-x86-64 cmake make dpkg-dev strip-nondeterminism unzip wine wine64 libgl1 libglx-mesa0 libgl1-mesa-dri)
 # Cross-building the arm64 .deb over Debian's arm64 libraries, and running it with arm64 Mesa
 # under qemu.
 arm64=(crossbuild-essential-arm64 libglut-dev:arm64 libgl-dev:arm64 libgl1-mesa-dri:arm64 qemu-user)
