@@ -228,8 +228,8 @@ done
 wait
 
 echo
-echo "Quick start commands (commit $(git rev-parse --short=12 HEAD)) and $deb and $arm_deb on fresh Debian"
-echo "systems; Debian 12 and 13 decide the result, testing is informational:"
+echo "Quick start commands (commit $(git rev-parse --short=12 HEAD)), $deb and $arm_deb on"
+echo "fresh Debian systems; Debian 12 and 13 decide the result, testing is informational:"
 echo
 echo "| Release | Command | User | Result | Time |"
 echo "|---|---|---|---|---|"
