@@ -138,7 +138,7 @@ true
 EOF
 )
 
-# Makes a fresh system of a release for root, the user or the package, and runs its check.
+# Makes a fresh system of a release for root, the user or one of the packages, and runs its check.
 check() {
     local release=$1 as=$2 suite logs home=/root options=() mirrors=() hooks=() package=$deb qemu=''
     suite=${suite_of[$release]}
