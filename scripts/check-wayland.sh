@@ -24,16 +24,18 @@ on_display() {
     }
     # Floating, the window keeps its 500 x 500; tiled, sway stretches it. The output at 0,0 and
     # scale 1 makes Xvfb's pointer coordinates Xwayland's root coordinates.
-    printf '%s\n' 'xwayland force' 'output * position 0 0 scale 1' \
-        'for_window [title="^simple$"] floating enable' "exec printenv DISPLAY SWAYSOCK >$run/env" >"$run/sway.conf"
+    printf '%s\n' 'xwayland force' 'output * position 0 0 scale 1' 'for_window [title="^simple$"] floating enable' \
+        "exec printenv DISPLAY SWAYSOCK >$run/env" >"$run/sway.conf"
     mkfifo "$run/env"
     chown -R nobody: "$run"
-    as_nobody DISPLAY="$DISPLAY" WLR_BACKENDS=x11 WLR_RENDERER=pixman sway -c "$run/sway.conf" >"${log%.log}-sway.log" 2>&1 &
+    as_nobody DISPLAY="$DISPLAY" WLR_BACKENDS=x11 WLR_RENDERER=pixman sway -c "$run/sway.conf" \
+        >"${log%.log}-sway.log" 2>&1 &
     sway=$!
     trap 'kill $sway; wait $sway || true' EXIT
     env=$(timeout 30 cat "$run/env") || fail "sway did not start; see ${log%.log}-sway.log"
     display=${env%%$'\n'*}
-    echo "Compositor: $(sway --version) (X11 back end, pixman), $(Xwayland -version 2>&1 | grep -o 'Xwayland Version [^ ]*'), DISPLAY $display"
+    echo "Compositor: $(sway --version) (X11 back end, pixman)," \
+        "$(Xwayland -version 2>&1 | grep -o 'Xwayland Version [^ ]*'), DISPLAY $display"
     check() {
         if as_nobody DISPLAY="$display" HELIXVIEW_MOUSE_DISPLAY="$DISPLAY" HELIXVIEW_FRAMED=1 \
             HELIXVIEW_COMMAND="$run/helixview" SWAYSOCK="${env#*$'\n'}" \
