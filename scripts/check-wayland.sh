@@ -1,10 +1,9 @@
 #!/usr/bin/env bash
-# Runs the end-to-end tests against helixview in sway, a Wayland compositor, through Xwayland, as
-# most desktops start it. sway runs nested on a private Xvfb with its X11 back end, so it has a real
-# pointer: xdotool on Xvfb is the hand on the mouse, and sway hit-tests and hands the clicks to
-# Xwayland as a mouse's. sway's kill closes the window, as a close button does; sway places it where
-# it likes, so only the place goes unchecked. Installs what is missing with apt-get (install-deps.sh
-# test wayland); the tests' and sway's output go to build/check-wayland.log and -sway.log.
+# The end-to-end tests against helixview in sway, a Wayland compositor, through Xwayland, as most
+# desktops start it. sway runs nested on a private Xvfb with its X11 back end: xdotool on Xvfb is
+# the hand on sway's mouse. sway's kill closes the window as a close button does; sway places it, so
+# only its place goes unchecked. Installs what is missing (install-deps.sh test wayland); output goes
+# to build/check-wayland.log and build/check-wayland-sway.log.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 log=$PWD/build/check-wayland.log
@@ -14,14 +13,12 @@ fail() {
     exit 1
 }
 
-# Run under xvfb-run, with nobody's folder in $1. sway refuses root, and the viewer and the tests
-# run as the same user, as on a desktop: Xwayland turns other users away, and their pictures, not
-# in shared memory, arrive in two halves that a test reads torn.
+# Run under xvfb-run, with nobody's folder in $1. sway refuses root; the viewer and tests run as its
+# user, as on a desktop: Xwayland refuses other users, and cannot take their pictures in shared
+# memory, so they come in two halves that a test reads torn.
 on_display() {
     local run=$1 env display failed=0
-    as_nobody() {
-        setpriv --reuid=nobody --regid=nogroup --clear-groups --reset-env env XDG_RUNTIME_DIR="$run" HOME="$run" "$@"
-    }
+    as_nobody() { setpriv --reuid=nobody --regid=nogroup --clear-groups --reset-env env XDG_RUNTIME_DIR="$run" HOME="$run" "$@"; }
     # Floating, the window keeps its 500 x 500; tiled, sway stretches it. The output at 0,0 and
     # scale 1 makes Xvfb's pointer coordinates Xwayland's root coordinates.
     printf '%s\n' 'xwayland force' 'output * position 0 0 scale 1' 'for_window [title="^simple$"] floating enable' \
