@@ -2,7 +2,8 @@
 # Installs with apt-get the Debian/Ubuntu packages that a step needs, and only those that are
 # missing. Without apt-get (Fedora, Arch) it installs nothing and goes on, so that CMake's own
 # messages name what is missing.
-# Usage: scripts/install-deps.sh run|test|headless|bench|windows|arm64|package|release|fresh [more...]
+# Usage: scripts/install-deps.sh run|test|headless|bench|windows|arm64|package|release|fresh|wayland
+#        [more...]
 set -euo pipefail
 
 build=(g++ make cmake freeglut3-dev libgl-dev libgl1-mesa-dri x11-utils)
@@ -21,6 +22,8 @@ package=(dpkg-dev file lintian desktop-file-utils appstream man-db devscripts)
 release=(git faketime diffoscope-minimal)
 # Making fresh Debian systems.
 fresh=(mmdebstrap)
+# A Wayland compositor with Xwayland, for check-wayland.sh.
+wayland=(sway xwayland)
 
 wanted=()
 for step in "$@"; do
@@ -34,6 +37,7 @@ for step in "$@"; do
     package) wanted+=("${build[@]}" "${package[@]}") ;;
     release) wanted+=("${release[@]}") ;;
     fresh) wanted+=("${fresh[@]}") ;;
+    wayland) wanted+=("${wayland[@]}") ;;
     *)
         echo "install-deps: unknown step '$step'" >&2
         exit 2

@@ -181,14 +181,32 @@ void Viewer::expectHelixFills(const Picture& p)
 
 void Viewer::click(int button)
 {
+    // The window's centre on the root, wherever a window manager or compositor put the window.
+    XWindowAttributes at{};
+    XGetWindowAttributes(dpy, window, &at);
+    int x = 0, y = 0;
+    Window child;
+    XTranslateCoordinates(dpy, window, DefaultRootWindow(dpy), at.width / 2, at.height / 2, &x, &y, &child);
     // No --sync: xdotool then waits for a move that never comes when the pointer is there already.
-    // The server takes the move and the click in order anyway.
-    std::string command = "xdotool mousemove 250 250 click " + std::to_string(button);
+    // The server takes the moves and the click in order anyway. Two moves, so that the pointer
+    // really moves onto the window as a hand's would: a compositor may leave a pointer that stood
+    // still while the window appeared under it without a window to send the click to.
+    std::string command = "xdotool mousemove " + std::to_string(x) + " " + std::to_string(y - 1) +
+                          " mousemove " + std::to_string(x) + " " + std::to_string(y) + " click " +
+                          std::to_string(button);
+    // The mouse of a nested compositor is the pointer of the X display it runs in.
+    if (const char* mouse = std::getenv("HELIXVIEW_MOUSE_DISPLAY"))
+        command = "DISPLAY=" + std::string(mouse) + " " + command;
     ASSERT_EQ(std::system(command.c_str()), 0) << command;
 }
 
 void Viewer::requestClose()
 {
+    // A compositor closes the window its own way, through the command given here.
+    if (const char* close = std::getenv("HELIXVIEW_CLOSE")) {
+        ASSERT_EQ(std::system(close), 0) << close;
+        return;
+    }
     XEvent e{};
     e.xclient.type = ClientMessage;
     e.xclient.window = window;

@@ -53,8 +53,11 @@ class Viewer : public testing::Test
     // The helix drawn in the -100..100 box stretched over the whole picture.
     static void expectHelixFills(const Picture& p);
 
+    // Click a button at the window's centre; HELIXVIEW_MOUSE_DISPLAY names the X display whose
+    // pointer is the mouse (the one a nested compositor runs in).
     void click(int button);
-    // Ask the window to close, as a window manager does for its close button.
+    // Ask the window to close, as a window manager does for its close button, or run HELIXVIEW_CLOSE,
+    // the command with which a compositor closes it.
     void requestClose();
     // The wait status once the process has ended, or -1 if it is still running after the limit.
     int ended(std::chrono::seconds limit);
