@@ -197,10 +197,8 @@ run_one() {
     local release=$1 as=$2 logs=$out/logs/$1-$2 started=$SECONDS name="Debian $1" who=$2
     local status seconds log command
     if [ "$as" = package ] && [ "$release" = 11 ]; then
-        mkdir -p "$logs"
-        echo "| $name | \`apt-get install ./$deb\` | root | skipped: the .deb needs libglut3.12," \
-            "Debian 12 and later | |" >"$logs/rows"
-        return
+        mkdir -p "$logs" && echo "| $name | \`apt-get install ./$deb\` | root | skipped: the .deb" \
+            "needs libglut3.12, Debian 12 and later | |" >"$logs/rows" && return
     fi
     echo "$name as $as: started (logs: $logs/)"
     [ "$release" != testing ] || name="Debian testing (informational)"
