@@ -27,6 +27,8 @@ bool isBlack(const std::array<unsigned char, 3>& rgb)
 double spunAfterPress, spunAfterRelease, stoppedAt, stillAt;
 bool paintedBlueStaysBlue;
 
+void nothing(int) {}
+
 void step(int stage)
 {
     switch (stage) {
@@ -53,6 +55,9 @@ void step(int stage)
         stillAt = turnedAboutY();
         paintedBlueStaysBlue = pixel(5, 5)[2] == 255;
         glutLeaveMainLoop();
+        // freeglut 2.8 (Debian 11, Ubuntu 22.04) waits once more for an event or a timer before
+        // it sees that its loop is to end: a timer due now wakes it.
+        glutTimerFunc(0, nothing, 0);
     }
 }
 
