@@ -25,6 +25,16 @@ fail() {
 on_display() {
     # wine's own processes, left running by a failed check.
     trap 'wineserver -k' EXIT
+    # wine fills its prefix on the first start, and once (in CI, under load) left it without its
+    # system DLLs, so that every start after failed: then it is made again, once.
+    for try in 1 2; do
+        wineboot --init >/dev/null 2>&1 || true
+        wineserver -w
+        [ ! -f "$WINEPREFIX/drive_c/windows/system32/kernel32.dll" ] || break
+        [ "$try" = 1 ] || fail "wine could not set up its prefix in $WINEPREFIX (no kernel32.dll)"
+        echo "check-windows: wine left $WINEPREFIX without its system DLLs; making it again"
+        rm -rf "$WINEPREFIX"
+    done
     # A start and a close with wine's trace of calls into winmm's timer functions.
     wine reg add 'HKCU\Software\Wine\Debug' /v RelayInclude /d 'winmm.timeBeginPeriod;winmm.timeEndPeriod' /f >/dev/null
     WINEDEBUG=+relay wine "$exe" 2>"$out/relay.log" &
