@@ -64,12 +64,12 @@ if [[ " ${missing[*]}" == *:arm64* ]] && ! dpkg --print-foreign-architectures | 
     "${sudo[@]}" dpkg --add-architecture arm64
 fi
 echo "Installing with apt-get: ${missing[*]}"
-# A fresh desktop's updates or software centre may be using apt: wait for each lock this long.
+# A fresh desktop's updates or software centre may be using apt: wait for it this long.
 wait=${HELIXVIEW_APT_WAIT:-600}
-# Who holds dpkg's lock or apt's lists lock (or the one named), as "apt-get (process 812)".
+# Who holds dpkg's lock or apt's lists lock, as "apt-get (process 812)"; fails if neither is held.
 holder() {
-    "${sudo[@]}" lslocks -nr -o COMMAND,PID,PATH | awk -v lock="${1:-dpkg/lock|apt/lists/lock}" \
-        '!held && $3 ~ "^/var/lib/(" lock ")" { print $1 " (process " $2 ")"; held = 1 } END { exit !held }'
+    "${sudo[@]}" lslocks -nr -o COMMAND,PID,PATH | awk '!held && $3 ~ "^/var/lib/(dpkg/lock|apt/lists/lock)" {
+        print $1 " (process " $2 ")"; held = 1 } END { exit !held }'
 }
 still_busy() {
     ! who=$(holder) || echo "install-deps: apt is still busy after $wait seconds: $who holds its" \
@@ -77,8 +77,10 @@ still_busy() {
     exit 1
 }
 if who=$(holder); then echo "install-deps: apt is busy: waiting for $who, at most $wait seconds"; fi
-# apt-get update cannot wait for the lists' lock as apt-get install waits for dpkg's.
-for ((i = 0; i < wait; i++)); do holder apt/lists/lock >/dev/null || break; sleep 1; done
+# apt-get update waits for no lock, and its new caches break an apt-get that is reading the old
+# ones (seen on Debian 13): it waits until apt is idle. apt-get install waits for dpkg's lock itself.
+for ((i = 0; i < wait; i++)); do holder >/dev/null || break; sleep 1; done
+! holder >/dev/null || still_busy
 "${sudo[@]}" apt-get update -qq || still_busy
 "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
     -o DPkg::Lock::Timeout="$wait" "${missing[@]}" >/dev/null || still_busy
