@@ -1,26 +1,21 @@
 #!/usr/bin/env bash
 # shellcheck disable=SC2016 # the hooks and apt's format are expanded by mmdebstrap's shell and apt
-# Checks the README's two Quick start commands and the release's Debian package on freshly made
-# Debian 11 (bullseye), 12 (bookworm), 13 (trixie) and testing systems: mmdebstrap makes three
-# minimal systems (--variant=minbase) per release from the Debian archive that this machine's apt
-# uses. In two, the release's source tarball (dist/, from scripts/release.sh; it must be HEAD's,
-# and has no .git) is unpacked and ./scripts/run.sh and then ./scripts/test.sh run exactly as
-# written, from a login shell with no display: as root, run.sh starting while apt-get is busy
-# installing g++ (it must say so and wait), and as a user with passwordless sudo. In the third
-# (from Debian 12: 11 lacks libglut3.12), as root, apt-get installs
-# dist/helixview_VERSION_amd64.deb with its dependencies, the end-to-end tests built here (in
-# build/) start helixview from PATH on a virtual display (installing xvfb, xauth and xdotool), and
-# after apt-get purge no file of it may remain.
-# A fourth Debian 12 system, with arm64 added as a foreign architecture, does the same with
-# dist/helixview_VERSION_arm64.deb, started through qemu-aarch64 (installing qemu-user).
-# Prints a table of release, command, user, result and time, and exits non-zero if a command
-# failed on Debian 11, 12 or 13. Testing's rows are informational: testing breaks now and then for
-# reasons outside the project.
-# Needs root, for mmdebstrap --mode=unshare. Installs mmdebstrap and what the end-to-end tests need
-# when missing (install-deps.sh fresh test). Output goes to build-fresh/: the table in logs/table,
-# and in logs/RELEASE-USER/ (USER root, tester, package or package-arm64) each command's log,
-# mmdebstrap's log, the package's files as dpkg -L lists them and, for a failed Quick start
-# command, a folder of CTest's logs and the tests' reports.
+# Checks the README's two Quick start commands and the release's Debian packages on fresh Debian 11,
+# 12, 13 and testing systems, made by mmdebstrap (--variant=minbase) from the archive this machine's
+# apt uses. In two systems a release, the release's source tarball (dist/, HEAD's, no .git) is
+# unpacked and ./scripts/run.sh then ./scripts/test.sh run as written, from a login shell with no
+# display: as root, run.sh starting while apt-get is busy installing g++ (it must say so and wait),
+# and as a user with passwordless sudo. In a third (from 12 on: 11 lacks libglut3.12), as root,
+# apt-get installs dist/helixview_VERSION_amd64.deb, the end-to-end tests built here start
+# helixview from PATH on a virtual display, and after apt-get purge none of its files may remain; a
+# fourth Debian 12 system, with arm64 as a foreign architecture, does the same with the arm64
+# package through qemu-aarch64. Prints a table of release, command, user, result and time; fails
+# if a command failed on Debian 11, 12 or 13 (testing's rows are informational: testing breaks now
+# and then for reasons outside the project). Needs root, for mmdebstrap --mode=unshare. Installs
+# what it needs when missing (install-deps.sh fresh test). Output goes to build-fresh/logs/: the
+# table, and in RELEASE-USER/ (USER root, tester, package or package-arm64) each command's log,
+# mmdebstrap's log, the package's files (dpkg -L) and, for a failed Quick start command, CTest's
+# logs and the tests' reports.
 # Usage: scripts/check-fresh.sh [--releases 11,12,13,testing]
 set -euo pipefail
 cd "$(dirname "$0")/.."
