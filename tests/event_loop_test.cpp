@@ -56,8 +56,9 @@ void step(int stage)
         paintedBlueStaysBlue = pixel(5, 5)[2] == 255;
         glutLeaveMainLoop();
         // freeglut 2.8 (Debian 11, Ubuntu 22.04) waits once more for an event or a timer before
-        // it sees that its loop is to end: a timer due now wakes it.
-        glutTimerFunc(0, nothing, 0);
+        // it sees that its loop is to end: a timer wakes it. Not one due at once, which the timer
+        // pass that runs this one may also run, leaving none to wake the wait (one hang in ~10).
+        glutTimerFunc(1, nothing, 0);
     }
 }
 
