@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
 #include <GL/freeglut.h>
 #include <gtest/gtest.h>
@@ -79,6 +80,41 @@ std::array<unsigned char, 3> pixel(int x, int y)
     return rgb;
 }
 
+Strands helix()
+{
+    glPushAttrib(GL_VIEWPORT_BIT);
+    glViewport(0, 0, 500, 500);
+    glDepthRange(0.0, 1.0);
+    glPushMatrix();
+    glLoadMatrixd(startUpBox().data());
+    std::vector<GLfloat> buffer(20000);
+    glFeedbackBuffer(static_cast<GLsizei>(buffer.size()), GL_3D_COLOR, buffer.data());
+    glRenderMode(GL_FEEDBACK);
+    RenderScene();
+    GLint used = glRenderMode(GL_RENDER);
+    glPopMatrix();
+    glPopAttrib();
+
+    // Each strip comes back as separate segments; join them into one polyline per colour, and
+    // take window coordinates back to scene units through the box and the 500-pixel viewport.
+    Strands strands;
+    const int stride = 7; // x, y, z, r, g, b, a
+    auto scene = [](const GLfloat* v) {
+        return Vertex{v[0] / 2.5 - 100.0, v[1] / 2.5 - 100.0, -100.0 * (2.0 * v[2] - 1.0)};
+    };
+    for (GLint i = 0; i < used;) {
+        GLint token = static_cast<GLint>(buffer[i++]);
+        EXPECT_TRUE(token == GL_LINE_TOKEN || token == GL_LINE_RESET_TOKEN) << "token " << token;
+        const GLfloat* start = &buffer[i];
+        std::vector<Vertex>& strand = start[4] > 0.5f ? strands.green : strands.red;
+        if (strand.empty())
+            strand.push_back(scene(start));
+        strand.push_back(scene(start + stride));
+        i += 2 * stride;
+    }
+    return strands;
+}
+
 void paint(float r, float g, float b)
 {
     glClearColor(r, g, b, 0.0f);
@@ -93,6 +129,15 @@ void paint(float r, float g, float b)
 static void letGoOfContext()
 {
     glXMakeCurrent(glXGetCurrentDisplay(), None, nullptr);
+}
+
+// Some platforms grant a depth buffer that the viewer does not ask for (Windows' drivers do). With
+// HELIXVIEW_TEST_DEPTH set, the window is opened as there: the viewer's own request, plus depth.
+void glutInitDisplayMode(unsigned int mode)
+{
+    using Real = void (*)(unsigned int);
+    auto real = reinterpret_cast<Real>(dlsym(RTLD_NEXT, "glutInitDisplayMode"));
+    real(std::getenv("HELIXVIEW_TEST_DEPTH") ? mode | GLUT_DEPTH : mode);
 }
 
 static int keepLoaded(dl_phdr_info* library, size_t, void*)
@@ -111,6 +156,12 @@ int main(int argc, char** argv)
     }
     startUp(&argc, argv);
     glutCloseFunc(letGoOfContext);
+    GLint depthBits = 0;
+    glGetIntegerv(GL_DEPTH_BITS, &depthBits);
+    if (std::getenv("HELIXVIEW_TEST_DEPTH") && depthBits == 0) {
+        std::fprintf(stderr, "HELIXVIEW_TEST_DEPTH is set, but the window has no depth buffer.\n");
+        return 1;
+    }
     // Let the window map and draw its first frame before any test looks at it.
     for (int i = 0; i < 10; i++)
         glutMainLoopEvent();

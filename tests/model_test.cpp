@@ -1,54 +1,12 @@
 // The helix as GL receives it, captured in feedback mode.
 #include <cmath>
-#include <vector>
 
 #include <gtest/gtest.h>
 
-#include "app/app.h"
 #include "gl_test.h"
 
 namespace
 {
-
-struct Vertex {
-    double x, y, z;
-};
-
-struct Strands {
-    std::vector<Vertex> green, red;
-};
-
-// Window coordinates back to scene units, through the -100..100 box and the 500-pixel viewport.
-Vertex scene(const GLfloat* v)
-{
-    return {v[0] / 2.5 - 100.0, v[1] / 2.5 - 100.0, -100.0 * (2.0 * v[2] - 1.0)};
-}
-
-// Each strip comes back as separate segments; join them into one polyline per colour.
-Strands capture()
-{
-    init();
-    std::vector<GLfloat> buffer(20000);
-    glFeedbackBuffer(static_cast<GLsizei>(buffer.size()), GL_3D_COLOR, buffer.data());
-    glRenderMode(GL_FEEDBACK);
-    RenderScene();
-    GLint used = glRenderMode(GL_RENDER);
-
-    Strands strands;
-    const int stride = 7; // x, y, z, r, g, b, a
-    for (GLint i = 0; i < used;) {
-        GLint token = static_cast<GLint>(buffer[i++]);
-        EXPECT_TRUE(token == GL_LINE_TOKEN || token == GL_LINE_RESET_TOKEN) << "token " << token;
-        const GLfloat* start = &buffer[i];
-        const GLfloat* end = start + stride;
-        std::vector<Vertex>& strand = start[4] > 0.5f ? strands.green : strands.red;
-        if (strand.empty())
-            strand.push_back(scene(start));
-        strand.push_back(scene(end));
-        i += 2 * stride;
-    }
-    return strands;
-}
 
 void expectNear(const Vertex& v, double x, double y, double z, double tolerance = 1e-3)
 {
@@ -61,7 +19,7 @@ void expectNear(const Vertex& v, double x, double y, double z, double tolerance 
 
 TEST(Helix, TwoStrandsOf189VerticesFromTheBottomUp)
 {
-    Strands s = capture();
+    Strands s = helix();
     ASSERT_EQ(s.green.size(), 189u);
     ASSERT_EQ(s.red.size(), 189u);
 
@@ -80,7 +38,7 @@ TEST(Helix, TwoStrandsOf189VerticesFromTheBottomUp)
     }
 
     // Nothing carries over between calls.
-    Strands again = capture();
+    Strands again = helix();
     for (size_t k = 0; k < 189; k++)
         EXPECT_EQ(again.red[k].x, s.red[k].x);
 
