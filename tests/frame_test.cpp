@@ -1,8 +1,10 @@
 // The frame: rotations accumulate on the right of the projection, and stay a true rotation.
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <csignal>
 #include <cstdlib>
+#include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -43,6 +45,83 @@ double skew(const Matrix& m)
             worst = std::fmax(worst, std::fabs(d - (i == j ? 1.0 : 0.0)));
         }
     return worst;
+}
+
+// A vertex on screen through matrix m: pixels from the bottom left of the 500-pixel window, and
+// its depth in the viewing box, -1 at the near side.
+Vertex onScreen(const Matrix& m, const Vertex& v)
+{
+    auto row = [&](int r) { return m[r] * v.x + m[4 + r] * v.y + m[8 + r] * v.z + m[12 + r]; };
+    return {(row(0) + 1.0) * 250.0, (row(1) + 1.0) * 250.0, row(2)};
+}
+
+// Distance on screen from p to the segment a-b.
+double apart(const Vertex& p, const Vertex& a, const Vertex& b)
+{
+    double dx = b.x - a.x, dy = b.y - a.y;
+    double t = std::clamp(((p.x - a.x) * dx + (p.y - a.y) * dy) / (dx * dx + dy * dy), 0.0, 1.0);
+    return std::hypot(p.x - a.x - t * dx, p.y - a.y - t * dy);
+}
+
+struct Crossing {
+    int x, y; // the pixel
+    bool greenNearer;
+};
+
+// Where a green and a red segment cross on screen as the current matrix turns the model, and which
+// strand is nearer there. Only clear cases count: strands well apart in depth, no third segment
+// nearby, and not at a strip's end, which a wide line may leave uncovered.
+std::vector<Crossing> crossings()
+{
+    static const Strands model = helix();
+    Matrix m = projection();
+    Strands s;
+    for (const Vertex& v : model.green)
+        s.green.push_back(onScreen(m, v));
+    for (const Vertex& v : model.red)
+        s.red.push_back(onScreen(m, v));
+    std::vector<Crossing> found;
+    for (size_t i = 1; i + 2 < s.green.size(); i++)
+        for (size_t j = 1; j + 2 < s.red.size(); j++) {
+            const Vertex &a = s.green[i], &b = s.green[i + 1], &c = s.red[j], &d = s.red[j + 1];
+            double across = (b.x - a.x) * (d.y - c.y) - (b.y - a.y) * (d.x - c.x);
+            if (across == 0)
+                continue;
+            double t = ((c.x - a.x) * (d.y - c.y) - (c.y - a.y) * (d.x - c.x)) / across;
+            double u = ((c.x - a.x) * (b.y - a.y) - (c.y - a.y) * (b.x - a.x)) / across;
+            if (t < 0 || t >= 1 || u < 0 || u >= 1)
+                continue;
+            Vertex at{a.x + t * (b.x - a.x), a.y + t * (b.y - a.y), 0};
+            double green = a.z + t * (b.z - a.z), red = c.z + u * (d.z - c.z);
+            bool alone = std::fabs(green - red) > 0.04;
+            for (const std::vector<Vertex>* strand : {&s.green, &s.red}) {
+                size_t own = strand == &s.green ? i : j;
+                for (size_t k = 0; k + 1 < strand->size(); k++)
+                    if ((k + 1 < own || k > own + 1) && apart(at, (*strand)[k], (*strand)[k + 1]) < 8)
+                        alone = false;
+            }
+            if (alone)
+                found.push_back({static_cast<int>(at.x), static_cast<int>(at.y), green < red});
+        }
+    return found;
+}
+
+// Where the strands cross, the nearer one shows if the window has a depth buffer; without one the
+// depth test passes everything, and the red strand, drawn last, covers the green. Returns how many
+// crossings it looked at.
+size_t expectNearerStrandWhereTheyCross()
+{
+    GLint depthBits = 0;
+    glGetIntegerv(GL_DEPTH_BITS, &depthBits);
+    auto rgb = [](std::array<unsigned char, 3> p) {
+        return std::to_string(p[0]) + "," + std::to_string(p[1]) + "," + std::to_string(p[2]);
+    };
+    std::vector<Crossing> found = crossings();
+    for (const Crossing& c : found)
+        EXPECT_EQ(rgb(pixel(c.x, c.y)), depthBits > 0 && c.greenNearer ? "0,255,0" : "255,0,0")
+            << "at " << c.x << "," << c.y << " where " << (c.greenNearer ? "green" : "red") << " is nearer, "
+            << depthBits << " depth bits";
+    return found.size();
 }
 
 void ignore(int) {}
@@ -161,4 +240,44 @@ TEST(Frame, DaysOfSpinningKeepTheModelsScaleAndShape)
         EXPECT_EQ(m[12], 0.0);
         EXPECT_EQ(m[15], 1.0);
     }
+}
+
+TEST(Frame, CrossingStrandsShowTheNearerWithADepthBufferAndTheRedWithout)
+{
+    // The start-up picture has five crossings in the middle column, near and far in turn; half a
+    // turn about Y swaps near and far, and the others bring new crossings.
+    const struct {
+        GLfloat x, y, z;
+        int frames;
+    } turns[] = {{0, 0, 0, 0}, {0, 1, 0, 180}, {1, 0, 0, 40}, {0, 0, 1, 90}, {1, 1, 1, 50}};
+    for (const auto& turn : turns) {
+        init();
+        setRates(turn.x, turn.y, turn.z);
+        for (int i = 0; i < turn.frames; i++)
+            turnScene();
+        setRates(0, 0, 0);
+        display();
+        SCOPED_TRACE(testing::Message()
+                     << turn.frames << " frames at rates " << turn.x << " " << turn.y << " " << turn.z);
+        size_t looked = expectNearerStrandWhereTheyCross();
+        if (turn.frames == 0)
+            EXPECT_EQ(looked, 5u);
+        else
+            EXPECT_GT(looked, 0u);
+    }
+
+    // Spinning, every frame draws both strands whole: just what a picture of its own would show.
+    init();
+    setRates(1, 1, 1);
+    for (int frame = 1; frame <= 40; frame++) {
+        display();
+        std::vector<unsigned char> drawn = screen();
+        SCOPED_TRACE("spinning, frame " + std::to_string(frame));
+        expectNearerStrandWhereTheyCross();
+        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+        RenderScene();
+        glFlush();
+        ASSERT_TRUE(drawn == screen()) << "the frame lost pixels that a fresh picture has";
+    }
+    setRates(0, 0, 0);
 }
