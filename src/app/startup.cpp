@@ -4,6 +4,30 @@
 #include "render/render.h"
 #include "render/sleep.h"
 
+#if defined(FREEGLUT) && !defined(_WIN32)
+#include <GL/glx.h>
+#include <X11/Xatom.h>
+#include <X11/Xutil.h>
+#include <unistd.h>
+
+// freeglut names the window's title only. Desktops tie a window to its menu entry and icon by its
+// class (the entry's name, org.helixview.viewer), and window rules name it by its instance. freeglut
+// maps the window and waits for it to be shown inside glutCreateWindow, so these come right after
+// the window manager took the window: each one reads them again when they change.
+static void nameForDesktops()
+{
+    Display* dpy = glXGetCurrentDisplay();
+    Window window = glXGetCurrentDrawable();
+    char instance[] = "helixview", windowClass[] = "org.helixview.viewer";
+    XClassHint hint = {instance, windowClass};
+    XSetClassHint(dpy, window, &hint);
+    long pid = getpid();
+    XChangeProperty(dpy, window, XInternAtom(dpy, "_NET_WM_PID", False), XA_CARDINAL, 32, PropModeReplace,
+                    reinterpret_cast<unsigned char*>(&pid), 1);
+    XFlush(dpy);
+}
+#endif
+
 void init()
 {
     glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
@@ -25,6 +49,9 @@ void startUp(int* argc, char** argv)
     glutInitWindowSize(500, 500);
     glutInitWindowPosition(0, 0);
     glutCreateWindow("simple");
+#if defined(FREEGLUT) && !defined(_WIN32)
+    nameForDesktops();
+#endif
     glutDisplayFunc(display);
     glutMouseFunc(mouse);
     glEnable(GL_DEPTH_TEST);
