@@ -5,26 +5,36 @@
 #include "render/sleep.h"
 
 #if defined(FREEGLUT) && !defined(_WIN32)
-#include <GL/glx.h>
 #include <X11/Xatom.h>
 #include <X11/Xutil.h>
+#include <dlfcn.h>
 #include <unistd.h>
 
-// freeglut names the window's title only. Desktops tie a window to its menu entry and icon by its
-// class (the entry's name, org.helixview.viewer), and window rules name it by its instance. freeglut
-// maps the window and waits for it to be shown inside glutCreateWindow, so these come right after
-// the window manager took the window: each one reads them again when they change.
-static void nameForDesktops()
+// freeglut sets the window's title only. Desktops tie a window to its menu entry and icon by its
+// class (the entry's name; kwin 6 by the instance, the entry's StartupWMClass) and process, window
+// rules name it by its instance, and kwin 5 reads only its own property naming the entry. Window
+// managers read these as they take the window, at its map.
+static void nameForDesktops(Display* dpy, Window window)
 {
-    Display* dpy = glXGetCurrentDisplay();
-    Window window = glXGetCurrentDrawable();
-    char instance[] = "helixview", windowClass[] = "org.helixview.viewer";
-    XClassHint hint = {instance, windowClass};
+    char instance[] = "helixview", entry[] = "org.helixview.viewer";
+    XClassHint hint = {instance, entry};
     XSetClassHint(dpy, window, &hint);
     long pid = getpid();
     XChangeProperty(dpy, window, XInternAtom(dpy, "_NET_WM_PID", False), XA_CARDINAL, 32, PropModeReplace,
                     reinterpret_cast<unsigned char*>(&pid), 1);
-    XFlush(dpy);
+    XChangeProperty(dpy, window, XInternAtom(dpy, "_KDE_NET_WM_DESKTOP_FILE", False),
+                    XInternAtom(dpy, "UTF8_STRING", False), 8, PropModeReplace,
+                    reinterpret_cast<unsigned char*>(entry), sizeof entry - 1);
+}
+
+// freeglut maps the window inside glutCreateWindow and waits there until it is shown, with no call
+// of ours in between: named after that, the window would be taken nameless. Its call reaches this
+// one first, which names the window in the same request stream just before the map request.
+extern "C" int XMapWindow(Display* dpy, Window window)
+{
+    static auto map = reinterpret_cast<int (*)(Display*, Window)>(dlsym(RTLD_NEXT, "XMapWindow"));
+    nameForDesktops(dpy, window);
+    return map(dpy, window);
 }
 #endif
 
@@ -49,9 +59,6 @@ void startUp(int* argc, char** argv)
     glutInitWindowSize(500, 500);
     glutInitWindowPosition(0, 0);
     glutCreateWindow("simple");
-#if defined(FREEGLUT) && !defined(_WIN32)
-    nameForDesktops();
-#endif
     glutDisplayFunc(display);
     glutMouseFunc(mouse);
     glEnable(GL_DEPTH_TEST);
