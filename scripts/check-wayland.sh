@@ -1,22 +1,17 @@
 #!/usr/bin/env bash
-# The end-to-end tests against helixview through Xwayland in three Wayland compositors: sway, mutter
-# (GNOME's) and kwin (KDE Plasma's). Each runs nested on a private Xvfb, whose pointer xdotool moves
-# as the hand on the compositor's mouse, and closes the window its own way. Installs what is missing
-# (install-deps.sh test wayland); output goes to build/check-wayland.log and
-# build/check-wayland-COMPOSITOR.log.
+# The end-to-end tests against helixview through Xwayland in the Wayland compositors sway, mutter
+# (GNOME's) and kwin (KDE Plasma's), each nested on a private Xvfb whose pointer xdotool moves as the
+# compositor's mouse, each closing the window its own way. Installs what is missing (install-deps.sh
+# test wayland); output goes to build/check-wayland.log and build/check-wayland-COMPOSITOR.log.
 # Usage: scripts/check-wayland.sh [sway|mutter|kwin...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 log=$PWD/build/check-wayland.log
 
-fail() {
-    echo "check-wayland: $*" >&2
-    exit 1
-}
+fail() { echo "check-wayland: $*" >&2 && exit 1; }
 
-# How each compositor starts nested on $DISPLAY and runs $run/ready once its Xwayland is up (held
-# open where the compositor would end with it), the command that closes the viewer's window, where it
-# puts the window (HELIXVIEW_FRAMED) and its version.
+# How a compositor starts nested on $DISPLAY and runs $run/ready once its Xwayland is up (held where it
+# would end with it), closes the window, where it puts it (HELIXVIEW_FRAMED), and its version.
 compositor() {
     case $1 in
     sway)
@@ -36,8 +31,8 @@ compositor() {
         cp /usr/bin/kwin_wayland "$run"
         start=(env QT_LOGGING_RULES=kwin_scripting=true "$run/kwin_wayland" --x11-display "$DISPLAY"
             --width 1280 --height 1024 --xwayland "$run/ready")
-        echo '(workspace.windowList ? workspace.windowList() : workspace.clientList()).forEach(function (w) {
-            if (w.caption == "simple") { print("desktop entry: " + w.desktopFileName); w.closeWindow(); } });' >"$run/close.js"
+        echo '(workspace.windowList ? workspace.windowList() : workspace.clientList()).forEach(function (w) { if
+            (w.caption == "simple") { print("desktop entry: " + w.desktopFileName); w.closeWindow(); } });' >"$run/close.js"
         local kwin="dbus-send --session --print-reply --dest=org.kde.KWin /Scripting org.kde.kwin.Scripting"
         close="$kwin.unloadScript string:close; $kwin.loadScript string:$run/close.js string:close && $kwin.start"
         framed=title version=$("$run/kwin_wayland" --version 2>/dev/null) ;;
@@ -45,9 +40,8 @@ compositor() {
     esac
 }
 
-# Run under xvfb-run, with nobody's folder in $1 and the compositor in $2. The viewer and the tests
-# run as the compositor's user, as on a desktop: Xwayland refuses other users (kwin's), and cannot
-# take their pictures in shared memory, so they come in two halves that a test reads torn.
+# Under xvfb-run: nobody's folder in $1, the compositor in $2. The viewer and tests run as the compositor's
+# user, as on a desktop: Xwayland refuses other users (kwin's), and takes their pictures torn.
 on_display() {
     run=$1 failed=0 framed='' place="below the title bar: x 0 to 2, y 16 to 48"
     local clog=${log%.log}-$2.log env window viewer
@@ -55,13 +49,10 @@ on_display() {
         HOME="$run/$2" XDG_DATA_DIRS="$run/share:/usr/share")
     compositor "$2"
     printf '#!/bin/sh\n%s\n' "$close" >"$run/close"
-    # shellcheck disable=SC2016 # $1 is the script's
     printf '%s\n' '#!/bin/sh' "env | grep -E '^(DISPLAY|XAUTHORITY|SWAYSOCK|DBUS_SESSION_BUS_ADDRESS)=' >$run/env" \
-        '[ "${1:-}" != hold ] || exec sleep infinity' >"$run/ready"
+        "[ \"\${1:-}\" != hold ] || exec sleep infinity" >"$run/ready"
     chmod +x "$run/ready" "$run/close"
-    mkdir -m 700 "$run/$2"
-    mkfifo "$run/env"
-    chown -R nobody: "$run"
+    mkdir -m 700 "$run/$2" && mkfifo "$run/env" && chown -R nobody: "$run"
     # Its own process group (and D-Bus session), which ends with it: the bus, Xwayland, the rest.
     setsid "${as_nobody[@]}" DISPLAY="$DISPLAY" dbus-run-session -- "${start[@]}" >"$clog" 2>&1 &
     group=$!
@@ -71,39 +62,29 @@ on_display() {
     echo "Compositor: $version, $(Xwayland -version 2>&1 | grep -o 'Xwayland Version [^ ]*')," \
         "$(printf '%s\n' "${env[@]}" | grep '^DISPLAY=')"
     check() {
-        if "${as_nobody[@]}" "${env[@]}" HELIXVIEW_MOUSE_DISPLAY="$DISPLAY" HELIXVIEW_FRAMED="$framed" \
-            HELIXVIEW_COMMAND="$run/helixview" HELIXVIEW_CLOSE="$run/close" "$run/$2" --gtest_filter="$3" >>"$log" 2>&1; then
-            echo "$1: passed"
-        else
-            echo "$1: FAILED"
-            failed=1
-        fi
+        local result=passed
+        "${as_nobody[@]}" "${env[@]}" HELIXVIEW_MOUSE_DISPLAY="$DISPLAY" HELIXVIEW_FRAMED="$framed" HELIXVIEW_COMMAND="$run/helixview" \
+            HELIXVIEW_CLOSE="$run/close" "$run/$2" --gtest_filter="$3" >>"$log" 2>&1 || result=FAILED failed=1
+        echo "$1: $result"
     }
     check "The first picture, with the window's WM_CLASS and _NET_WM_PID" e2e_test 'Viewer.OpensTheHelixUpright*'
     check "The middle button starts and stops the spin" e2e_test 'Viewer.MiddleClick*'
     check "$2's close ends it with status 0, printing nothing" abuse_test 'Viewer.CloseRequest*'
     check "500 x 500 whatever -geometry says, $place" e2e_test 'Viewer.GeometryOption*'
-    # The window as the compositor's Xwayland has it, closed the compositor's way.
+    # The window as the compositor's Xwayland has it, closed the compositor's way. xdotool ends at a
+    # window that goes away as it looks (a frame of a test's viewer), so it looks again.
     "${as_nobody[@]}" "${env[@]}" "$run/helixview" &
     viewer=$!
-    # xdotool ends at a window that goes away as it looks (a frame of the tests' last viewer).
-    for _ in {1..50}; do
-        window=$("${as_nobody[@]}" "${env[@]}" xdotool search --classname '^helixview$' 2>/dev/null | sed -n 1p) && [ -n "$window" ] && break
-        sleep 0.2
-    done
-    [ -n "$window" ] || { kill "$viewer" && fail "no window of class helixview under $2"; }
-    "${as_nobody[@]}" "${env[@]}" xprop -id "$window" WM_CLASS _NET_WM_PID WM_NAME | sed 's/^/The window: /'
-    "${as_nobody[@]}" "${env[@]}" xwininfo -id "$window" | awk '/Absolute upper-left [XY]/ { p = p sep $4; sep = "," }
-        /Width|Height/ { s = s x $2; x = " x " } END { print "Its client area: " s " at (" p ")" }'
+    window=$(timeout 10 "${as_nobody[@]}" "${env[@]}" sh -c 'until xdotool search --classname "^helixview\$" \
+        getwindowgeometry %1; do sleep 0.2; done' 2>/dev/null) || kill "$viewer"
+    "${as_nobody[@]}" "${env[@]}" xprop -id "$(sed -n 's/^Window //p' <<<"$window")" WM_CLASS _NET_WM_PID WM_NAME | sed 's/^/The window: /'
+    sed -n 's/^ *\([PG]\)/Its client area: \1/p' <<<"$window"
     "${as_nobody[@]}" "${env[@]}" "$run/close" >>"$log" 2>&1 && wait "$viewer" || failed=1
     sed -n 's/.*desktop entry: /kwin ties the window to the desktop entry: /p' "$clog" | sed -n 1p
     return "$failed"
 }
 
-if [ "${1:-}" = --on-display ]; then
-    on_display "$2" "$3"
-    exit
-fi
+[ "${1:-}" != --on-display ] || { on_display "$2" "$3" && exit; }
 [ "$(id -u)" -eq 0 ] || fail "needs root, to run the compositors and the tests as nobody"
 scripts/install-deps.sh test wayland
 scripts/build.sh -DBUILD_TESTING=ON
@@ -111,12 +92,11 @@ scripts/build.sh -DBUILD_TESTING=ON
 failed=()
 [ $# -gt 0 ] || set -- sway mutter kwin
 for name in "$@"; do
-    # Copies that nobody can reach wherever this tree is, with the desktop entry where kwin looks.
+    # Copies that nobody can reach wherever this tree is, the desktop entry where kwin looks; -ac:
+    # nobody's compositor and xdotool use the display too.
     run=$(mktemp -d)
-    mkdir -p "$run/share/applications"
     cp build/helixview build/tests/e2e_test build/tests/abuse_test "$run"
-    cp packaging/org.helixview.viewer.desktop "$run/share/applications"
-    # -ac: nobody's compositor and xdotool use this display too.
+    install -D -m 644 -t "$run/share/applications" packaging/org.helixview.viewer.desktop
     xvfb-run -a -s "-ac -screen 0 1280x1024x24 -noreset" "$0" --on-display "$run" "$name" || failed+=("$name")
     rm -rf "$run"
 done

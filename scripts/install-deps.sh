@@ -22,8 +22,7 @@ package=(dpkg-dev file lintian desktop-file-utils appstream man-db devscripts)
 release=(git faketime diffoscope-minimal)
 # Making fresh Debian systems.
 fresh=(mmdebstrap)
-# Wayland compositors with Xwayland for check-wayland.sh: sway, mutter and kwin (its title bars in the
-# breeze style, scripting over D-Bus), wmctrl to close a window in mutter.
+# check-wayland.sh's compositors with Xwayland; breeze draws kwin's title bars, wmctrl closes in mutter.
 wayland=(sway xwayland mutter kwin-wayland kwin-style-breeze dbus wmctrl)
 
 wanted=()
