@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
-# The end-to-end tests against helixview through Xwayland in the Wayland compositors sway, mutter
-# (GNOME's) and kwin (KDE Plasma's), each nested on a private Xvfb whose pointer xdotool moves as the
-# compositor's mouse, each closing the window its own way. Installs what is missing (install-deps.sh
-# test wayland); output goes to build/check-wayland.log and build/check-wayland-COMPOSITOR.log.
+# The end-to-end tests against helixview through Xwayland in sway, mutter (GNOME's) and kwin (KDE Plasma's),
+# each nested on a private Xvfb whose pointer xdotool moves as its mouse, each closing the window its own way.
+# Installs what is missing (install-deps.sh test wayland); output goes to build/check-wayland*.log.
 # Usage: scripts/check-wayland.sh [sway|mutter|kwin...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -44,7 +43,7 @@ compositor() {
 # user, as on a desktop: Xwayland refuses other users (kwin's), and takes their pictures torn.
 on_display() {
     run=$1 failed=0 framed='' place="below the title bar: x 0 to 2, y 16 to 48"
-    local clog=${log%.log}-$2.log env window viewer
+    local clog=${log%.log}-$2.log env window viewer entry
     local as_nobody=(setpriv --reuid=nobody --regid=nogroup --clear-groups --reset-env env XDG_RUNTIME_DIR="$run/$2"
         HOME="$run/$2" XDG_DATA_DIRS="$run/share:/usr/share")
     compositor "$2"
@@ -80,7 +79,8 @@ on_display() {
     "${as_nobody[@]}" "${env[@]}" xwininfo -id "$window" | awk '/Absolute upper-left|Width|Height/ { v[++n] = $NF }
         END { print "Its client area: " v[3] " x " v[4] " at (" v[1] "," v[2] ")" }'
     "${as_nobody[@]}" "${env[@]}" "$run/close" >>"$log" 2>&1 && wait "$viewer" || failed=1
-    sed -n 's/.*desktop entry: /kwin ties the window to the desktop entry: /p' "$clog" | sed -n 1p
+    entry=$(sed -n 's/.*desktop entry: //p' "$clog" | sed -n 1p)
+    [ "$2" != kwin ] || { echo "kwin ties the window to the desktop entry: $entry" && [ "$entry" = org.helixview.viewer ]; } || failed=1
     return "$failed"
 }
 
