@@ -84,7 +84,7 @@ on_display() {
     return "$failed"
 }
 
-[ "${1:-}" != --on-display ] || { on_display "$2" "$3" && exit; }
+[ "${1:-}" != --on-display ] || { on_display "$2" "$3"; exit; }
 [ "$(id -u)" -eq 0 ] || fail "needs root, to run the compositors and the tests as nobody"
 scripts/install-deps.sh test wayland
 scripts/build.sh -DBUILD_TESTING=ON
