@@ -9,11 +9,12 @@
 # apt-get installs dist/helixview_VERSION_amd64.deb, the end-to-end tests built here start
 # helixview from PATH on a virtual display, and after apt-get purge none of its files may remain; a
 # fourth Debian 12 system, with arm64 as a foreign architecture, does the same with the arm64
-# package through qemu-aarch64. Prints a table of release, command, user, result and time; fails
-# if a command failed on Debian 11, 12 or 13 (testing's rows are informational: testing breaks now
-# and then for reasons outside the project). Needs root, for mmdebstrap --mode=unshare. Installs
+# package through qemu-aarch64; in a fifth, Debian 13's, root runs ./scripts/check-wayland.sh. Prints
+# a table of release, command, user, result and time; fails if a command failed on Debian 11, 12 or
+# 13 (testing's rows are informational: it breaks now and then for reasons outside the project).
+# Needs root, for mmdebstrap --mode=unshare. Installs
 # what it needs when missing (install-deps.sh fresh test). Output goes to build-fresh/logs/: the
-# table, and in RELEASE-USER/ (USER root, tester, package or package-arm64) each command's log,
+# table, and in RELEASE-USER/ (USER root, tester, package, package-arm64, wayland) each command's log,
 # mmdebstrap's log, the package's files (dpkg -L) and, for a failed Quick start command, CTest's
 # logs and the tests' reports.
 # Usage: scripts/check-fresh.sh [--releases 11,12,13,testing]
@@ -37,6 +38,7 @@ while [ $# -gt 0 ]; do
     esac
 done
 declare -A suite_of=([11]=bullseye [12]=bookworm [13]=trixie [testing]=testing)
+declare -A commands_of=([wayland]=./scripts/check-wayland.sh)
 for release in ${releases//,/ }; do
     [ -n "${suite_of[$release]:-}" ] || fail "unknown release '$release' (11, 12, 13 or testing)"
 done
@@ -81,7 +83,7 @@ mkdir -p "$out/logs"
 run_hook='
 mkdir "$1/fresh"
 chroot "$1" runuser -u "$AS" -- tar -C "$HOME_IN" -xzf "$HOME_IN/$SRC.tar.gz"
-for command in ./scripts/run.sh ./scripts/test.sh; do
+for command in $COMMANDS; do
     log=$1/fresh/${command#./scripts/}.log
     busy=
     # As on a fresh desktop installing its updates: run.sh as root starts while apt-get is busy.
@@ -160,7 +162,7 @@ check() {
         hooks=(--customize-hook="copy-in $PWD/dist/$package $PWD/build/tests/e2e_test /root"
             --customize-hook='mkdir "$1/fresh" && env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root \
                 TERM=dumb LIMIT="$LIMIT" DEB="$DEB" QEMU="$QEMU" chroot "$1" bash -c "$PACKAGE_CHECK"')
-    elif [ "$as" != root ]; then
+    elif [ "$as" != root ] && [ "$as" != wayland ]; then
         home=/home/$as
         options+=(--include=sudo
             --customize-hook="chroot \"\$1\" useradd --create-home --shell /bin/bash $as"
@@ -174,8 +176,8 @@ check() {
     mapfile -t mirrors < <(sources "$suite")
     # The system is a fresh machine's: mmdebstrap's own apt settings and its guard against
     # starting services go; /etc/hosts and /tmp/.X11-unix are what an installed, booted Debian has.
-    AS=$as HOME_IN=$home SRC=$src LIMIT=$limit DEB=$package QEMU=$qemu PACKAGE_CHECK=$package_check \
-        mmdebstrap --mode=unshare --variant=minbase \
+    AS=${as/wayland/root} COMMANDS=${commands_of[$as]:-./scripts/run.sh ./scripts/test.sh} HOME_IN=$home SRC=$src \
+        LIMIT=$limit DEB=$package QEMU=$qemu PACKAGE_CHECK=$package_check mmdebstrap --mode=unshare --variant=minbase \
         --skip=chroot/policy-rc.d,chroot/start-stop-daemon,cleanup \
         "${options[@]}" \
         --customize-hook='rm "$1/etc/apt/apt.conf.d/00mmdebstrap"' \
@@ -203,7 +205,7 @@ run_one() {
     echo "$name as $as: started (logs: $logs/)"
     [ "$release" != testing ] || name="Debian testing (informational)"
     [ "$as" != "$user" ] || who="$as (sudo)"
-    [[ $as != package* ]] || who=root
+    [[ $as != package* && $as != wayland ]] || who=root
     check "$release" "$as" || echo "1 $((SECONDS - started)) mmdebstrap (mmdebstrap)" >>"$logs/results"
     while read -r status seconds log command; do
         echo "| $name | \`$command\` | $who | $([ "$status" -eq 0 ] && echo ok || echo FAIL) |" \
@@ -229,10 +231,11 @@ echo "Checking the Quick start commands and dist/$deb and $arm_deb on fresh Debi
 echo "Commit under test: $(git log -1 --format='%h %s')"
 git diff --quiet HEAD || echo "(uncommitted changes are not part of the release under test)"
 echo "Archive: $archive"
-# The systems of a release; Debian 12 also installs the arm64 package.
+# The systems of a release; Debian 12 also installs the arm64 package, Debian 13 runs the Wayland check.
 systems() {
     echo root "$user" package
     [ "$1" != 12 ] || echo package-arm64
+    [ "$1" != 13 ] || echo wayland
 }
 for release in ${releases//,/ }; do
     for as in $(systems "$release"); do

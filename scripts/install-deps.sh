@@ -22,8 +22,8 @@ package=(dpkg-dev file lintian desktop-file-utils appstream man-db devscripts)
 release=(git faketime diffoscope-minimal)
 # Making fresh Debian systems.
 fresh=(mmdebstrap)
-# A Wayland compositor with Xwayland, for check-wayland.sh.
-wayland=(sway xwayland)
+# check-wayland.sh's compositors with Xwayland; breeze draws kwin's title bars, wmctrl closes in mutter.
+wayland=(sway xwayland mutter kwin-wayland kwin-style-breeze dbus wmctrl)
 
 wanted=()
 for step in "$@"; do

@@ -11,6 +11,7 @@ TEST_F(Viewer, OpensTheHelixUprightInA500SquareAtTheTopLeft)
 {
     start();
     expectPlacedAtTopLeft();
+    expectNamedForDesktops();
     Picture p = settled();
     ASSERT_EQ(p.width, 500);
     EXPECT_GT(count(p, greenPixel), strandPixels);
