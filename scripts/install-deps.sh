@@ -84,10 +84,8 @@ for ((i = 0; i < wait; i++)); do holder >/dev/null || break; sleep 1; done
 "${sudo[@]}" apt-get update -qq || ! holder >/dev/null || still_busy
 "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
     -o DPkg::Lock::Timeout="$wait" "${missing[@]}" >/dev/null && exit
-holder >/dev/null && still_busy
-# A mirror part way through an update may serve one architecture's index older than another's;
-# apt then cannot keep the versions of a library for both the same ("held broken packages").
-[ -z "$foreign" ] || echo "install-deps: if apt named held broken packages or generated breaks," \
-    "the archive's indexes for ${foreign//$'\n'/ } and this machine's own architecture disagree (apt-get" \
-    "update may have said that a list failed): that is the archive, not helixview. Try later." >&2
-exit 1
+# A mirror part way through an update may serve one architecture's index older than another's.
+[ -z "$foreign" ] || echo "install-deps: if apt said \"held broken packages\" or \"generated" \
+    "breaks\", the archive's indexes for ${foreign//$'\n'/ } and for this machine disagree: the" \
+    "archive's fault, not helixview's; try again later." >&2
+still_busy
