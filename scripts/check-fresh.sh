@@ -68,9 +68,7 @@ deb=$(cd dist && ls helixview_*_amd64.deb) || fail "no .deb: make the release fi
 # The foreign architectures whose packages Debian 12 systems install, and how each runs there.
 foreign="arm64 qemu-aarch64
 armhf qemu-arm -cpu cortex-a7"
-for arch in $(cut -d' ' -f1 <<<"$foreign"); do
-    ls dist/helixview_*_"$arch".deb >/dev/null || fail "no $arch .deb: make the release first (scripts/release.sh)"
-done
+[ "$(ls dist/helixview_*.deb | wc -l)" -gt "$(wc -l <<<"$foreign")" ] || fail "a .deb is missing: make the release first"
 [ "$(zcat "$tarball" | git get-tar-commit-id)" = "$(git rev-parse HEAD)" ] ||
     fail "dist/ holds the release of another commit: make it again with scripts/release.sh"
 src=$(basename "$tarball" .tar.gz)

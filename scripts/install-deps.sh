@@ -30,8 +30,7 @@ for step in "$@"; do
     headless) wanted+=("${headless[@]}") ;;
     bench) wanted+=("${build[@]}" "${bench[@]}") ;;
     windows) wanted+=("${windows[@]}") ;;
-    # A foreign architecture: cross-building its .deb over Debian's libraries of it, and running it
-    # with its Mesa under qemu.
+    # A foreign architecture: its cross compiler and libraries for the .deb, its Mesa and qemu to run it.
     arm64 | armhf) wanted+=("crossbuild-essential-$step" {libglut-dev,libgl-dev,libgl1-mesa-dri}:"$step" qemu-user) ;;
     package) wanted+=("${build[@]}" "${package[@]}") ;;
     release) wanted+=("${release[@]}") ;;
@@ -84,7 +83,6 @@ for ((i = 0; i < wait; i++)); do holder >/dev/null || break; sleep 1; done
 "${sudo[@]}" apt-get update -qq || ! holder >/dev/null || still_busy
 "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
     -o DPkg::Lock::Timeout="$wait" "${missing[@]}" >/dev/null && exit
-# A mirror part way through an update may serve one architecture's index older than another's.
 [ -z "$foreign" ] || echo "install-deps: if apt said \"held broken packages\" or \"generated" \
     "breaks\", the archive's indexes for ${foreign//$'\n'/ } and for this machine disagree: the" \
     "archive's fault, not helixview's; try again later." >&2

@@ -26,7 +26,6 @@ name=helixview-$version
 git diff --quiet HEAD || echo "release: uncommitted changes are left out; this is $commit"
 echo "Release $version of $commit into dist/"
 
-# The architectures cross-built, each with the toolchain file cmake/GNU-TYPE.cmake.
 cross=(arm64 armhf)
 scripts/install-deps.sh package "${cross[@]}"
 rm -rf build-release dist
@@ -41,7 +40,8 @@ src=$PWD/build-release/$name
 export CFLAGS="-ffile-prefix-map=$src/=" CXXFLAGS="-ffile-prefix-map=$src/="
 
 # The Debian packages, as check-package.sh checks them: amd64, and arm64 and armhf cross-built
-# (Raspberry Pi OS 64-bit and 32-bit); each build stays in build-release/ beside its log.
+# (Raspberry Pi OS 64-bit and 32-bit) with cmake/GNU-TYPE.cmake; each build stays in build-release/
+# beside its log.
 make_deb() {
     local dir=$PWD/build-release/$1
     shift
