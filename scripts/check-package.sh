@@ -20,7 +20,7 @@ fail() {
 platforms="amd64 - endbr64
 arm64 default paciasp
 armhf cortex-a7 none: GCC 12 has none for 32-bit Arm (it refuses -fcf-protection, -mbranch-protection)"
-scripts/install-deps.sh package test $(awk '$2 != "-" { print $1 }' <<<"$platforms")
+awk '$2 != "-" { print $1 }' <<<"$platforms" | xargs scripts/install-deps.sh package test
 app_id=org.helixview.viewer
 rm -rf build-package
 mkdir build-package
@@ -29,12 +29,11 @@ scripts/build.sh -DBUILD_TESTING=ON >/dev/null
 
 check() {
     local arch=$1 deb root=build-package/$1 binary report built=build-release/deb/helixview cpu cf
-    local objdump=objdump run=() hardening=(hardening-check) multiarch gnu depends soname owner started=$SECONDS
+    local objdump=objdump run=() hardening=(hardening-check) multiarch depends soname owner started=$SECONDS
     read -r _ cpu cf < <(grep "^$arch " <<<"$platforms") || fail "no row for $arch in the table"
+    # The triplet names the library folder, qemu-aarch64 or qemu-arm, and the cross objdump.
     multiarch=$(dpkg-architecture -a "$arch" -q DEB_HOST_MULTIARCH 2>/dev/null)
-    gnu=$(dpkg-architecture -a "$arch" -q DEB_HOST_GNU_TYPE 2>/dev/null)
-    # Under qemu-aarch64, qemu-arm...: the program runs in the same process, no binfmt_misc needed.
-    [ "$cpu" = - ] || run=("qemu-${gnu%%-*}") built=build-release/deb-$arch/helixview objdump=$gnu-objdump
+    [ "$cpu" = - ] || run=("qemu-${multiarch%%-*}") built=build-release/deb-$arch/helixview objdump=$multiarch-objdump
     [[ $cpu == [-d]* ]] || run+=(-cpu "$cpu")
     deb=$(ls dist/helixview_*_"$arch".deb) || fail "no $arch package: make the release first (scripts/release.sh)"
     echo "Checking $deb"

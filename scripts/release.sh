@@ -39,9 +39,8 @@ src=$PWD/build-release/$name
 # The compilers write source paths relative to the source folder, in both builds.
 export CFLAGS="-ffile-prefix-map=$src/=" CXXFLAGS="-ffile-prefix-map=$src/="
 
-# The Debian packages, as check-package.sh checks them: amd64, and arm64 and armhf cross-built
-# (Raspberry Pi OS 64-bit and 32-bit) with cmake/GNU-TYPE.cmake; each build stays in build-release/
-# beside its log.
+# The Debian packages, as check-package.sh checks them: amd64, and arm64 and armhf (Raspberry Pi OS
+# 64-bit, 32-bit) cross-built with cmake/GNU-TYPE.cmake; each stays in build-release/ by its log.
 make_deb() {
     local dir=$PWD/build-release/$1
     shift
@@ -51,8 +50,7 @@ make_deb() {
 }
 make_deb deb
 for arch in "${cross[@]}"; do
-    gnu=$(dpkg-architecture -a "$arch" -q DEB_HOST_GNU_TYPE 2>/dev/null)
-    make_deb "deb-$arch" -DCMAKE_TOOLCHAIN_FILE="$src/cmake/$gnu.cmake"
+    make_deb "deb-$arch" -DCMAKE_TOOLCHAIN_FILE="$src/cmake/$(dpkg-architecture -a "$arch" -q DEB_HOST_GNU_TYPE 2>/dev/null).cmake"
 done
 
 # The Windows build: the .exe, the licence and a read-me for Windows users, zipped by CPack in the
