@@ -121,14 +121,15 @@ done
 
 # What runs in the package's system (bash, as root, in /root with the .deb and e2e_test): each
 # step within the time limit, and only if the one before passed; its log and a line "STATUS
-# SECONDS LOG COMMAND" go to /fresh, with the package's files as dpkg -L lists them.
+# SECONDS LOG COMMAND" go to /fresh, with the package's files as dpkg -L lists them. The display
+# has a network namespace of its own: X's abstract sockets are the machine's, shared with its X servers.
 package_check=$(
     cat <<'EOF'
 export DEBIAN_FRONTEND=noninteractive
 install_deb() { apt-get update && apt-get install -y "./$DEB" && dpkg -L helixview >/fresh/files; }
 run_helixview() {
     apt-get install -y xvfb xauth xdotool ${QEMU:+qemu-user} && HELIXVIEW_COMMAND="$QEMU $(command -v helixview)" \
-        xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" ./e2e_test \
+        unshare --net xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" ./e2e_test \
         --gtest_filter='Viewer.OpensTheHelix*:Viewer.MiddleClick*'
 }
 # A path of the package that remains and that no other package holds was left behind.
