@@ -31,7 +31,6 @@ check() {
     local arch=$1 deb root=build-package/$1 binary report built=build-release/deb/helixview cpu cf
     local objdump=objdump run=() hardening=(hardening-check) multiarch depends soname owner started=$SECONDS
     read -r _ cpu cf < <(grep "^$arch " <<<"$platforms") || fail "no row for $arch in the table"
-    # The triplet names the library folder, qemu-aarch64 or qemu-arm, and the cross objdump.
     multiarch=$(dpkg-architecture -a "$arch" -q DEB_HOST_MULTIARCH 2>/dev/null)
     [ "$cpu" = - ] || run=("qemu-${multiarch%%-*}") built=build-release/deb-$arch/helixview objdump=$multiarch-objdump
     [[ $cpu == [-d]* ]] || run+=(-cpu "$cpu")
@@ -108,8 +107,7 @@ check() {
         { (ulimit -c 0 && qemu-arm -cpu arm1176 "$binary") 2>&1 || true; } 2>&1 | grep 'Illegal instruction' >/dev/null ||
             fail "helixview did not die at once on an ARMv6 (qemu-arm -cpu arm1176)"
         mkdir "$root/v6" && printf '#!/bin/sh\necho armv6l\n' >"$root/v6/uname" && chmod +x "$root/v6/uname"
-        dpkg-deb -e "$deb" "$root/DEBIAN" && "$root/DEBIAN/preinst" install && echo "On an ARMv6, where" \
-            "helixview dies with \"Illegal instruction\" under qemu-arm -cpu arm1176, the preinst says:" &&
+        dpkg-deb -e "$deb" "$root/DEBIAN" && "$root/DEBIAN/preinst" install && echo "On an ARMv6 (it dies there), the preinst says:" &&
             ! PATH=$root/v6:$PATH "$root/DEBIAN/preinst" install || fail "the preinst refused $(uname -m) or let an ARMv6 pass"
     fi
     echo "Package checked: $deb, in $((SECONDS - started)) s"

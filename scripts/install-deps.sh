@@ -83,7 +83,6 @@ for ((i = 0; i < wait; i++)); do holder >/dev/null || break; sleep 1; done
 "${sudo[@]}" apt-get update -qq || ! holder >/dev/null || still_busy
 "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
     -o DPkg::Lock::Timeout="$wait" "${missing[@]}" >/dev/null && exit
-[ -z "$foreign" ] || echo "install-deps: if apt said \"held broken packages\" or \"generated" \
-    "breaks\", the archive's indexes for ${foreign//$'\n'/ } and for this machine disagree: the" \
-    "archive's fault, not helixview's; try again later." >&2
+[ -z "$foreign" ] || echo "install-deps: if apt said \"held broken packages\" or \"generated breaks\", the archive's" \
+    "indexes for ${foreign//$'\n'/ } and for this machine disagree: the archive's fault, not helixview's; try again later." >&2
 still_busy
