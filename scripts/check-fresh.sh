@@ -7,14 +7,14 @@
 # display: as root, run.sh starting while apt-get is busy installing g++ (it must say so and wait),
 # and as a user with passwordless sudo. In a third (from 12 on: 11 lacks libglut3.12), as root,
 # apt-get installs dist/helixview_VERSION_amd64.deb, the end-to-end tests built here start
-# helixview from PATH on a virtual display, and after apt-get purge none of its files may remain; a
-# fourth Debian 12 system, with arm64 as a foreign architecture, does the same with the arm64
-# package through qemu-aarch64; in a fifth, Debian 13's, root runs ./scripts/check-wayland.sh. Prints
-# a table of release, command, user, result and time; fails if a command failed on Debian 11, 12 or
-# 13 (testing's rows are informational: it breaks now and then for reasons outside the project).
-# Needs root, for mmdebstrap --mode=unshare. Installs
-# what it needs when missing (install-deps.sh fresh test). Output goes to build-fresh/logs/: the
-# table, and in RELEASE-USER/ (USER root, tester, package, package-arm64, wayland) each command's log,
+# helixview from PATH on a virtual display, and after apt-get purge none of its files may remain;
+# more Debian 12 systems, each with a foreign architecture, do the same with its package through
+# qemu (arm64, armhf); in another, Debian 13's, root runs ./scripts/check-wayland.sh. Prints a table
+# of release, command, user, result and time; fails if a command failed on Debian 11, 12 or 13
+# (testing's rows are informational: testing breaks now and then for reasons outside the project).
+# Needs root, for mmdebstrap --mode=unshare. Installs what it needs when missing (install-deps.sh
+# fresh test). Output goes to build-fresh/logs/: the table, and in RELEASE-USER/ (USER root, tester,
+# package, package-ARCH or wayland) each command's log,
 # mmdebstrap's log, the package's files (dpkg -L) and, for a failed Quick start command, CTest's
 # logs and the tests' reports.
 # Usage: scripts/check-fresh.sh [--releases 11,12,13,testing]
@@ -67,7 +67,10 @@ sources() {
 # into the tarball, and the .deb is built from that tarball.
 tarball=$(ls dist/helixview-*.tar.gz) || fail "no source tarball: make the release first (scripts/release.sh)"
 deb=$(cd dist && ls helixview_*_amd64.deb) || fail "no .deb: make the release first (scripts/release.sh)"
-arm_deb=$(cd dist && ls helixview_*_arm64.deb) || fail "no arm64 .deb: make the release first (scripts/release.sh)"
+# The foreign architectures whose packages Debian 12 systems install, and how each runs there.
+foreign="arm64 qemu-aarch64
+armhf qemu-arm -cpu cortex-a7"
+[ "$(ls dist/helixview_*.deb | wc -l)" -gt "$(wc -l <<<"$foreign")" ] || fail "a .deb is missing: make the release first"
 [ "$(zcat "$tarball" | git get-tar-commit-id)" = "$(git rev-parse HEAD)" ] ||
     fail "dist/ holds the release of another commit: make it again with scripts/release.sh"
 src=$(basename "$tarball" .tar.gz)
@@ -120,14 +123,15 @@ done
 
 # What runs in the package's system (bash, as root, in /root with the .deb and e2e_test): each
 # step within the time limit, and only if the one before passed; its log and a line "STATUS
-# SECONDS LOG COMMAND" go to /fresh, with the package's files as dpkg -L lists them.
+# SECONDS LOG COMMAND" go to /fresh, with the package's files as dpkg -L lists them. The display
+# has a network namespace of its own: X's abstract sockets are the machine's, shared with its X servers.
 package_check=$(
     cat <<'EOF'
 export DEBIAN_FRONTEND=noninteractive
 install_deb() { apt-get update && apt-get install -y "./$DEB" && dpkg -L helixview >/fresh/files; }
 run_helixview() {
     apt-get install -y xvfb xauth xdotool ${QEMU:+qemu-user} && HELIXVIEW_COMMAND="$QEMU $(command -v helixview)" \
-        xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" ./e2e_test \
+        unshare --net xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" ./e2e_test \
         --gtest_filter='Viewer.OpensTheHelix*:Viewer.MiddleClick*'
 }
 # A path of the package that remains and that no other package holds was left behind.
@@ -158,7 +162,8 @@ check() {
     logs=$out/logs/$release-$as
     mkdir -p "$logs"
     if [[ $as == package* ]]; then
-        [ "$as" = package ] || package=$arm_deb qemu=qemu-aarch64 options+=('--architectures=amd64,arm64')
+        [ "$as" = package ] || package=$(cd dist && ls helixview_*_"${as#*-}".deb) \
+            qemu=$(sed -n "s/^${as#*-} //p" <<<"$foreign") options+=("--architectures=amd64,${as#*-}")
         hooks=(--customize-hook="copy-in $PWD/dist/$package $PWD/build/tests/e2e_test /root"
             --customize-hook='mkdir "$1/fresh" && env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root \
                 TERM=dumb LIMIT="$LIMIT" DEB="$DEB" QEMU="$QEMU" chroot "$1" bash -c "$PACKAGE_CHECK"')
@@ -226,15 +231,16 @@ shm_free=$(df --output=avail -k /dev/shm | tail -n 1)
 if [ -z "${TMPDIR:-}" ] && [ "$shm_free" -gt $((at_once * 2000000)) ]; then
     export TMPDIR=/dev/shm
 fi
-echo "Checking the Quick start commands and dist/$deb and $arm_deb on fresh Debian systems," \
+echo "Checking the Quick start commands and dist/helixview_*.deb on fresh Debian systems," \
     "$at_once at a time, made in ${TMPDIR:-/tmp}"
 echo "Commit under test: $(git log -1 --format='%h %s')"
 git diff --quiet HEAD || echo "(uncommitted changes are not part of the release under test)"
 echo "Archive: $archive"
-# The systems of a release; Debian 12 also installs the arm64 package, Debian 13 runs the Wayland check.
+# The systems of a release; Debian 12 also installs the foreign architectures' packages, Debian 13
+# runs the Wayland check.
 systems() {
     echo root "$user" package
-    [ "$1" != 12 ] || echo package-arm64
+    [ "$1" != 12 ] || cut -d' ' -f1 <<<"$foreign" | sed 's/^/package-/'
     [ "$1" != 13 ] || echo wayland
 }
 for release in ${releases//,/ }; do
@@ -246,7 +252,7 @@ done
 wait
 
 echo
-echo "Quick start commands (commit $(git rev-parse --short=12 HEAD)), $deb and $arm_deb on"
+echo "Quick start commands (commit $(git rev-parse --short=12 HEAD)) and dist/helixview_*.deb on"
 echo "fresh Debian systems; Debian 11, 12 and 13 decide the result, testing is informational:"
 echo
 echo "| Release | Command | User | Result | Time |"

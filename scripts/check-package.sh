@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
-# Checks the release's Debian packages (dist/helixview_VERSION_amd64.deb and _arm64.deb, which
-# scripts/release.sh makes) as a distribution would: the files each holds; lintian, appstreamcli,
-# desktop-file-validate, man and hardening-check on them, failing on any error or warning they
-# report; that it depends on the package of every library the binary loads; and that its helixview
-# passes the end-to-end tests on a virtual display, the arm64 one under qemu-aarch64 with arm64
-# Mesa. Nothing of them is installed here; each is unpacked in build-package/ARCH/. Installs the
-# checking and test tools and the arm64 libraries if missing (install-deps.sh package test arm64).
-# Usage: scripts/check-package.sh [amd64|arm64]
+# Checks the release's Debian packages (dist/helixview_VERSION_ARCH.deb, which scripts/release.sh
+# makes) as a distribution would: the files each holds; lintian, appstreamcli, desktop-file-validate,
+# man and hardening-check on them, failing on any error or warning they report; that it depends on
+# the package of every library the binary loads; that its helixview passes the end-to-end tests on a
+# virtual display, a foreign one under qemu with its Mesa; that armhf's refuses an ARMv6. Nothing is
+# installed here; each is unpacked in build-package/ARCH/. Installs the checking and test tools and
+# the foreign architectures' libraries if missing (install-deps.sh package test arm64 armhf).
+# Usage: scripts/check-package.sh [ARCH...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -15,8 +15,12 @@ fail() {
     exit 1
 }
 
-archs=${1:-amd64 arm64}
-scripts/install-deps.sh package test arm64
+# A row per architecture: how its program runs here (-: as it is, else under qemu as its default
+# or the named processor), and the instruction that starts main with control-flow protection.
+platforms="amd64 - endbr64
+arm64 default paciasp
+armhf cortex-a7 none: GCC 12 has none for 32-bit Arm (it refuses -fcf-protection, -mbranch-protection)"
+awk '$2 != "-" { print $1 }' <<<"$platforms" | xargs scripts/install-deps.sh package test
 app_id=org.helixview.viewer
 rm -rf build-package
 mkdir build-package
@@ -24,8 +28,12 @@ mkdir build-package
 scripts/build.sh -DBUILD_TESTING=ON >/dev/null
 
 check() {
-    local arch=$1 deb root=build-package/$1 binary report built cf=endbr64 objdump=objdump run=()
-    local hardening=(hardening-check) multiarch depends soname owner started=$SECONDS
+    local arch=$1 deb root=build-package/$1 binary report built=build-release/deb/helixview cpu cf
+    local objdump=objdump run=() hardening=(hardening-check) multiarch depends soname owner started=$SECONDS
+    read -r _ cpu cf < <(grep "^$arch " <<<"$platforms") || fail "no row for $arch in the table"
+    multiarch=$(dpkg-architecture -a "$arch" -q DEB_HOST_MULTIARCH 2>/dev/null)
+    [ "$cpu" = - ] || run=("qemu-${multiarch%%-*}") built=build-release/deb-$arch/helixview objdump=$multiarch-objdump
+    [[ $cpu == [-d]* ]] || run+=(-cpu "$cpu")
     deb=$(ls dist/helixview_*_"$arch".deb) || fail "no $arch package: make the release first (scripts/release.sh)"
     echo "Checking $deb"
     dpkg-deb -x "$deb" "$root"
@@ -60,10 +68,9 @@ check() {
 
     # hardening-check's control-flow test knows only x86's marker on the binary, which Debian 12's C
     # library start files keep the linker from setting. There, and always on Arm, the start of main
-    # in the unstripped build stands in: endbr64 on x86, paciasp (also a branch target) on Arm.
-    [ "$arch" = amd64 ] || built=build-release/deb-$arch/helixview cf=paciasp objdump=aarch64-linux-gnu-objdump
-    if [ "$arch" != amd64 ] || ! readelf -n "$(c++ -print-file-name=Scrt1.o)" | grep -q 'x86 feature: IBT, SHSTK'; then
-        built=${built:-build-release/deb/helixview}
+    # in the unstripped build stands in: endbr64 on x86, paciasp (also a branch target) on arm64.
+    [[ $cf != none:* ]] || { echo "Control-flow protection: none. ${cf#none: }" && hardening+=(--nocfprotection); }
+    if [[ $cf != none:* ]] && { [ "$arch" != amd64 ] || ! readelf -n "$(c++ -print-file-name=Scrt1.o)" | grep -q 'x86 feature: IBT, SHSTK'; }; then
         [ "$(readelf -n "$built" 2>/dev/null | grep 'Build ID')" = "$(readelf -n "$binary" | grep 'Build ID')" ] ||
             fail "$built is not the unstripped binary of this package; make the release again"
         "$objdump" -d --disassemble=main "$built" | grep -m1 -E '^ +[0-9a-f]+:' | grep -qw "$cf" ||
@@ -77,7 +84,6 @@ check() {
     # Every library that the binary loads by name comes from a package it depends on: the package of
     # the binary's architecture that holds it in that architecture's library folder, whether under
     # /lib or /usr/lib, so the pattern takes both.
-    multiarch=$(dpkg-architecture -a "$arch" -q DEB_HOST_MULTIARCH 2>/dev/null)
     depends=$(dpkg-deb -f "$deb" Depends)
     echo "Depends: $depends"
     for soname in $(objdump -p "$binary" 2>/dev/null | awk '$1 == "NEEDED" { print $2 }'); do
@@ -86,19 +92,27 @@ check() {
         grep -Eq "(^|, )$owner( |,|$)" <<<"$depends" || fail "$soname comes from $owner, which Depends lacks"
     done
 
-    # The packaged program opens its window with the helix and spins; the arm64 one, started through
-    # qemu-aarch64 with arm64 Mesa's software renderer, also takes the abuse tests. check-fresh.sh
+    # The packaged program opens its window with the helix and spins; a foreign one, started through
+    # qemu with its architecture's Mesa software renderer, also takes the abuse tests. check-fresh.sh
     # installs, runs and purges the packages on fresh systems.
-    [ "$arch" = amd64 ] || run=(qemu-aarch64)
-    [ "$arch" = amd64 ] || echo "Under $(qemu-aarch64 --version | sed -n 1p), Mesa" \
+    [ -z "${run[*]}" ] || echo "Under ${run[*]}: $("${run[0]}" --version | sed -n 1p), Mesa" \
         "$(dpkg-query -W -f '${Version}' "libgl1-mesa-dri:$arch")"
     HELIXVIEW_COMMAND="${run[*]} $binary" xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" build/tests/e2e_test \
         --gtest_filter='Viewer.OpensTheHelix*:Viewer.MiddleClick*'
-    [ "$arch" = amd64 ] ||
+    [ -z "${run[*]}" ] ||
         HELIXVIEW_COMMAND="${run[*]} $binary" xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" build/tests/abuse_test
+    # Debian's armhf code dies at once on an ARMv6 (qemu's arm1176: Pi 1, Zero), where uname -m says
+    # armv6l: the package's preinst, run as dpkg runs it, must pass here and refuse there.
+    if [ "$arch" = armhf ]; then
+        { (ulimit -c 0 && qemu-arm -cpu arm1176 "$binary") 2>&1 || true; } 2>&1 | grep 'Illegal instruction' >/dev/null ||
+            fail "helixview did not die at once on an ARMv6 (qemu-arm -cpu arm1176)"
+        mkdir "$root/v6" && printf '#!/bin/sh\necho armv6l\n' >"$root/v6/uname" && chmod +x "$root/v6/uname"
+        dpkg-deb -e "$deb" "$root/DEBIAN" && "$root/DEBIAN/preinst" install && echo "On an ARMv6 (it dies there), the preinst says:" &&
+            ! PATH=$root/v6:$PATH "$root/DEBIAN/preinst" install || fail "the preinst refused $(uname -m) or let an ARMv6 pass"
+    fi
     echo "Package checked: $deb, in $((SECONDS - started)) s"
 }
 
-for arch in $archs; do
+for arch in ${*:-$(cut -d' ' -f1 <<<"$platforms")}; do
     check "$arch"
 done

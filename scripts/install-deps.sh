@@ -2,8 +2,8 @@
 # Installs with apt-get the Debian/Ubuntu packages that a step needs, and only those that are
 # missing. Without apt-get (Fedora, Arch) it installs nothing and goes on, so that CMake's own
 # messages name what is missing.
-# Usage: scripts/install-deps.sh run|test|headless|bench|windows|arm64|package|release|fresh|wayland
-#        [more...]
+# Usage: scripts/install-deps.sh run|test|headless|bench|windows|arm64|armhf|package|release|fresh|
+#        wayland [more...]
 set -euo pipefail
 
 build=(g++ make cmake freeglut3-dev libgl-dev libgl1-mesa-dri x11-utils)
@@ -13,9 +13,6 @@ bench=(xvfb xdotool xauth mesa-utils linux-perf libbenchmark-dev)
 # Cross-building for Windows, unpacking freeglut's source, a reproducible zip and the release's one,
 # wine on Mesa.
 windows=(g++-mingw-w64-x86-64 cmake make dpkg-dev strip-nondeterminism unzip wine wine64 libgl1 libglx-mesa0 libgl1-mesa-dri)
-# Cross-building the arm64 .deb over Debian's arm64 libraries, and running it with arm64 Mesa
-# under qemu.
-arm64=(crossbuild-essential-arm64 libglut-dev:arm64 libgl-dev:arm64 libgl1-mesa-dri:arm64 qemu-user)
 # Building the .deb (dpkg-shlibdeps needs dpkg-dev and file) and checking it as check-package.sh does.
 package=(dpkg-dev file lintian desktop-file-utils appstream man-db devscripts)
 # Making a release again: git clones the commit, faketime moves the clock, diffoscope compares.
@@ -33,7 +30,8 @@ for step in "$@"; do
     headless) wanted+=("${headless[@]}") ;;
     bench) wanted+=("${build[@]}" "${bench[@]}") ;;
     windows) wanted+=("${windows[@]}") ;;
-    arm64) wanted+=("${arm64[@]}") ;;
+    # A foreign architecture: its cross compiler and libraries for the .deb, its Mesa and qemu to run it.
+    arm64 | armhf) wanted+=("crossbuild-essential-$step" {libglut-dev,libgl-dev,libgl1-mesa-dri}:"$step" qemu-user) ;;
     package) wanted+=("${build[@]}" "${package[@]}") ;;
     release) wanted+=("${release[@]}") ;;
     fresh) wanted+=("${fresh[@]}") ;;
@@ -58,11 +56,12 @@ done
 
 sudo=()
 [ "$(id -u)" -eq 0 ] || sudo=(sudo)
-# The :arm64 packages come from dpkg's arm64 architecture, which apt-get update then fetches.
-if [[ " ${missing[*]}" == *:arm64* ]] && ! dpkg --print-foreign-architectures | grep -qx arm64; then
-    echo "Adding arm64 to dpkg's architectures (dpkg --add-architecture arm64), for the arm64 packages"
-    "${sudo[@]}" dpkg --add-architecture arm64
-fi
+# The :ARCH packages come from dpkg's ARCH architecture, which apt-get update then fetches.
+foreign=$(printf '%s\n' "${missing[@]}" | sed -n 's/.*://p' | sort -u)
+for arch in $(comm -23 - <(dpkg --print-foreign-architectures | sort) <<<"$foreign"); do
+    echo "Adding $arch to dpkg's architectures (dpkg --add-architecture $arch), for the $arch packages"
+    "${sudo[@]}" dpkg --add-architecture "$arch"
+done
 echo "Installing with apt-get: ${missing[*]}"
 # A fresh desktop's updates or software centre may be using apt: wait for it this long.
 wait=${HELIXVIEW_APT_WAIT:-600}
@@ -81,6 +80,9 @@ if who=$(holder); then echo "install-deps: apt is busy: waiting for $who, at mos
 # ones (seen on Debian 13): it waits until apt is idle. apt-get install waits for dpkg's lock itself.
 for ((i = 0; i < wait; i++)); do holder >/dev/null || break; sleep 1; done
 ! holder >/dev/null || still_busy
-"${sudo[@]}" apt-get update -qq || still_busy
+"${sudo[@]}" apt-get update -qq || ! holder >/dev/null || still_busy
 "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
-    -o DPkg::Lock::Timeout="$wait" "${missing[@]}" >/dev/null || still_busy
+    -o DPkg::Lock::Timeout="$wait" "${missing[@]}" >/dev/null && exit
+[ -z "$foreign" ] || echo "install-deps: if apt said \"held broken packages\" or \"generated breaks\", the archive's" \
+    "indexes for ${foreign//$'\n'/ } and for this machine disagree: the archive's fault, not helixview's; try again later." >&2
+still_busy

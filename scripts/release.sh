@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
 # Makes the release files of the checked-out commit in dist/: its source, helixview-VERSION.tar.gz;
-# the Debian packages, helixview_VERSION_amd64.deb and helixview_VERSION_arm64.deb; the Windows
+# the Debian packages, helixview_VERSION_ARCH.deb for amd64, arm64 and armhf; the Windows
 # build, helixview-VERSION-win64.zip; and SHA256SUMS. Everything is built from the source archive
 # (in build-release/), so uncommitted changes are in none of the files, and the same commit gives
 # the same bytes in any folder, at any time, by any user: dates are the commit's
 # (SOURCE_DATE_EPOCH), paths are relative to the source.
-# Installs what is missing first (install-deps.sh package arm64; the Windows build its own). dist/
-# and build-release/ are made anew. Usage: scripts/release.sh
+# Installs what is missing first (install-deps.sh package arm64 armhf; the Windows build its
+# own). dist/ and build-release/ are made anew. Usage: scripts/release.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # As dpkg-buildpackage does: the modes of the files made do not depend on the caller's umask.
@@ -26,7 +26,8 @@ name=helixview-$version
 git diff --quiet HEAD || echo "release: uncommitted changes are left out; this is $commit"
 echo "Release $version of $commit into dist/"
 
-scripts/install-deps.sh package arm64
+cross=(arm64 armhf)
+scripts/install-deps.sh package "${cross[@]}"
 rm -rf build-release dist
 mkdir build-release dist
 
@@ -38,8 +39,8 @@ src=$PWD/build-release/$name
 # The compilers write source paths relative to the source folder, in both builds.
 export CFLAGS="-ffile-prefix-map=$src/=" CXXFLAGS="-ffile-prefix-map=$src/="
 
-# The Debian packages, as check-package.sh checks them: amd64, and arm64 cross-built (Raspberry Pi
-# OS 64-bit); each build stays in build-release/ beside its log.
+# The Debian packages, as check-package.sh checks them: amd64, and arm64 and armhf (Raspberry Pi OS
+# 64-bit, 32-bit) cross-built with cmake/GNU-TYPE.cmake; each stays in build-release/ by its log.
 make_deb() {
     local dir=$PWD/build-release/$1
     shift
@@ -48,7 +49,9 @@ make_deb() {
     cp "$dir"/helixview_"$version"_*.deb dist/
 }
 make_deb deb
-make_deb deb-arm64 -DCMAKE_TOOLCHAIN_FILE="$src/cmake/aarch64-linux-gnu.cmake"
+for arch in "${cross[@]}"; do
+    make_deb "deb-$arch" -DCMAKE_TOOLCHAIN_FILE="$src/cmake/$(dpkg-architecture -a "$arch" -q DEB_HOST_GNU_TYPE 2>/dev/null).cmake"
+done
 
 # The Windows build: the .exe, the licence and a read-me for Windows users, zipped by CPack in the
 # cross build.

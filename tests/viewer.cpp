@@ -154,8 +154,9 @@ Picture Viewer::grab()
 
 Picture Viewer::settled()
 {
+    // Up to 20 s: under qemu on a busy machine, Mesa's first frame alone can take more than 5 s.
     Picture last;
-    for (int tries = 0; tries < 50; tries++) {
+    for (int tries = 0; tries < 200; tries++) {
         std::this_thread::sleep_for(100ms);
         Picture now = grab();
         if (count(now, greenPixel) > 0 && count(now, redPixel) > 0 && now == last)
