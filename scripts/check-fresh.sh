@@ -1,22 +1,21 @@
 #!/usr/bin/env bash
 # shellcheck disable=SC2016 # the hooks and apt's format are expanded by mmdebstrap's shell and apt
 # Checks the README's two Quick start commands and the release's Debian packages on fresh Debian 11,
-# 12, 13 and testing systems, made by mmdebstrap (--variant=minbase) from the archive this machine's
-# apt uses. In two systems a release, the release's source tarball (dist/, HEAD's, no .git) is
-# unpacked and ./scripts/run.sh then ./scripts/test.sh run as written, from a login shell with no
-# display: as root, run.sh starting while apt-get is busy installing g++ (it must say so and wait),
-# and as a user with passwordless sudo. In a third (from 12 on: 11 lacks libglut3.12), as root,
-# apt-get installs dist/helixview_VERSION_amd64.deb, the end-to-end tests built here start
-# helixview from PATH on a virtual display, and after apt-get purge none of its files may remain;
-# more Debian 12 systems, each with a foreign architecture, do the same with its package through
-# qemu (arm64, armhf); in another, Debian 13's, root runs ./scripts/check-wayland.sh. Prints a table
-# of release, command, user, result and time; fails if a command failed on Debian 11, 12 or 13
-# (testing's rows are informational: testing breaks now and then for reasons outside the project).
-# Needs root, for mmdebstrap --mode=unshare. Installs what it needs when missing (install-deps.sh
-# fresh test). Output goes to build-fresh/logs/: the table, and in RELEASE-USER/ (USER root, tester,
-# package, package-ARCH or wayland) each command's log,
-# mmdebstrap's log, the package's files (dpkg -L) and, for a failed Quick start command, CTest's
-# logs and the tests' reports.
+# 12, 13 and testing systems, made by mmdebstrap (--variant=minbase) from this machine's archive.
+# In two systems a release, the release's source tarball (dist/, HEAD's, no .git) is unpacked and
+# ./scripts/run.sh then ./scripts/test.sh run as written, from a login shell with no display: as
+# root, run.sh starting while apt-get is busy installing g++ (it must say so and wait), and as a
+# user with passwordless sudo. In a third (from 12 on: 11 lacks libglut3.12), as root, apt-get
+# installs dist/helixview_VERSION_amd64.deb, the end-to-end tests built here start it from PATH on
+# a virtual display, and after apt-get purge none of its files may remain; Debian 12 systems with a
+# foreign architecture do so with its package through qemu (arm64, armhf); in a Debian 13 one,
+# root runs ./scripts/check-wayland.sh. Prints a table of release, command, user, result and time;
+# fails if a command failed on Debian 11, 12 or 13 (testing's rows are informational: testing breaks
+# now and then for reasons outside the project). Needs root, for mmdebstrap --mode=unshare. Installs
+# what it needs (install-deps.sh fresh test). Output goes to build-fresh/logs/: the table, and in
+# RELEASE-USER/ (USER root, tester, package, package-ARCH or wayland) each command's log,
+# mmdebstrap's log, the package's files and, for a failed Quick start command, CTest's logs and the
+# tests' reports.
 # Usage: scripts/check-fresh.sh [--releases 11,12,13,testing]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -178,7 +177,10 @@ check() {
         --customize-hook="$run_hook")
     # Testing's Release files may have expired on an archive mirror that is a few weeks old.
     [ "$release" != testing ] || options+=(--aptopt='Acquire::Check-Valid-Until "false"')
+    # Foreign libraries must match their amd64 twins' versions (Multi-Arch: same), and a mirror may
+    # serve one architecture's security index behind another's (seen: armhf): no security suite there.
     mapfile -t mirrors < <(sources "$suite")
+    [[ $as != package-* ]] || mapfile -t mirrors < <(sources "$suite" | grep -v -- -security)
     # The system is a fresh machine's: mmdebstrap's own apt settings and its guard against
     # starting services go; /etc/hosts and /tmp/.X11-unix are what an installed, booted Debian has.
     AS=${as/wayland/root} COMMANDS=${commands_of[$as]:-./scripts/run.sh ./scripts/test.sh} HOME_IN=$home SRC=$src \

@@ -97,7 +97,7 @@ for name in "$@"; do
     run=$(mktemp -d)
     cp build/helixview build/tests/e2e_test build/tests/abuse_test "$run"
     install -D -m 644 -t "$run/share/applications" packaging/org.helixview.viewer.desktop
-    xvfb-run -a -s "-ac -screen 0 1280x1024x24 -noreset" "$0" --on-display "$run" "$name" || failed+=("$name")
+    xvfb-run -a -s "-ac -screen 0 1280x1024x24 -noreset -nolisten local" "$0" --on-display "$run" "$name" || failed+=("$name")
     rm -rf "$run"
 done
 [ ${#failed[@]} -eq 0 ] || fail "failed in ${failed[*]}; see $log"

@@ -10,8 +10,7 @@ build=(g++ make cmake freeglut3-dev libgl-dev libgl1-mesa-dri x11-utils)
 test=(libgtest-dev libx11-dev xvfb xdotool xauth i3-wm valgrind)
 headless=(xvfb xdotool imagemagick xauth)
 bench=(xvfb xdotool xauth mesa-utils linux-perf libbenchmark-dev)
-# Cross-building for Windows, unpacking freeglut's source, a reproducible zip and the release's one,
-# wine on Mesa.
+# Cross-building for Windows (freeglut's source unpacked, a reproducible zip unzipped), wine on Mesa.
 windows=(g++-mingw-w64-x86-64 cmake make dpkg-dev strip-nondeterminism unzip wine wine64 libgl1 libglx-mesa0 libgl1-mesa-dri)
 # Building the .deb (dpkg-shlibdeps needs dpkg-dev and file) and checking it as check-package.sh does.
 package=(dpkg-dev file lintian desktop-file-utils appstream man-db devscripts)
@@ -36,10 +35,7 @@ for step in "$@"; do
     release) wanted+=("${release[@]}") ;;
     fresh) wanted+=("${fresh[@]}") ;;
     wayland) wanted+=("${wayland[@]}") ;;
-    *)
-        echo "install-deps: unknown step '$step'" >&2
-        exit 2
-        ;;
+    *) echo "install-deps: unknown step '$step'" >&2 && exit 2 ;;
     esac
 done
 if ! command -v apt-get >/dev/null; then

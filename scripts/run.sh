@@ -26,5 +26,5 @@ if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
 fi
 echo "No display to open a window on: running helixview on a virtual display instead."
 scripts/install-deps.sh headless
-xvfb-run -a -s "-screen 0 1280x1024x24" "$0" --on-display
+xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten local" "$0" --on-display
 echo "Screenshot saved to $PWD/build/helixview.png"
