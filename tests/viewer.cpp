@@ -269,7 +269,7 @@ std::string Viewer::framing()
 void Viewer::expectNamedForDesktops()
 {
     // wine names the Windows program's window after the .exe.
-    if (framing() == "1")
+    if (framing() == "wine")
         return;
     XClassHint hint{};
     ASSERT_TRUE(XGetClassHint(dpy, window, &hint)) << "the window has no WM_CLASS";

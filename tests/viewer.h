@@ -62,7 +62,7 @@ class Viewer : public testing::Test
     // The wait status once the process has ended, or -1 if it is still running after the limit.
     int ended(std::chrono::seconds limit);
     // 500 x 500 at 0,0, or as HELIXVIEW_FRAMED says: "title" below a window manager's title bar,
-    // any other value (sway's floating window, wine's own frame) anywhere.
+    // any other value (sway's floating window, "wine" for wine's own frame) anywhere.
     void expectPlacedAtTopLeft();
     static std::string framing();
     // WM_CLASS and _NET_WM_PID, by which desktops tie the window to its menu entry and process.
