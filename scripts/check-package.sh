@@ -89,7 +89,7 @@ check() {
     for soname in $(objdump -p "$binary" 2>/dev/null | awk '$1 == "NEEDED" { print $2 }'); do
         owner=$(dpkg -S "*/lib/$multiarch/$soname" 2>/dev/null | head -n1) || fail "no $arch package on this system holds $soname"
         owner=${owner%%:*}
-        grep -Eq "(^|, )$owner( |,|$)" <<<"$depends" || fail "$soname comes from $owner, which Depends lacks"
+        grep -Eq "(^|, )${owner//+/\\+}( |,|$)" <<<"$depends" || fail "$soname comes from $owner, which Depends lacks"
     done
 
     # The packaged program opens its window with the helix and spins; a foreign one, started through

@@ -32,7 +32,8 @@ static void nameForDesktops(Display* dpy, Window window)
 // one first, which names the window in the same request stream just before the map request.
 extern "C" int XMapWindow(Display* dpy, Window window)
 {
-    static auto map = reinterpret_cast<int (*)(Display*, Window)>(dlsym(RTLD_NEXT, "XMapWindow"));
+    // Looked up on each call, which comes once: a static would bring in the C++ runtime for its guard.
+    auto map = reinterpret_cast<int (*)(Display*, Window)>(dlsym(RTLD_NEXT, "XMapWindow"));
     nameForDesktops(dpy, window);
     return map(dpy, window);
 }
