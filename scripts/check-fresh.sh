@@ -1,21 +1,12 @@
 #!/usr/bin/env bash
 # shellcheck disable=SC2016 # the hooks and apt's format are expanded by mmdebstrap's shell and apt
 # Checks the README's two Quick start commands and the release's Debian packages on fresh Debian 11,
-# 12, 13 and testing systems, made by mmdebstrap (--variant=minbase) from this machine's archive.
-# In two systems a release, the release's source tarball (dist/, HEAD's, no .git) is unpacked and
-# ./scripts/run.sh then ./scripts/test.sh run as written, from a login shell with no display: as
-# root, run.sh starting while apt-get is busy installing g++ (it must say so and wait), and as a
-# user with passwordless sudo. In a third (from 12 on: 11 lacks libglut3.12), as root, apt-get
-# installs dist/helixview_VERSION_amd64.deb, the end-to-end tests built here start it from PATH on
-# a virtual display, and after apt-get purge none of its files may remain; Debian 12 systems with a
-# foreign architecture do so with its package through qemu (arm64, armhf); in a Debian 13 one,
-# root runs ./scripts/check-wayland.sh. Prints a table of release, command, user, result and time;
-# fails if a command failed on Debian 11, 12 or 13 (testing's rows are informational: testing breaks
-# now and then for reasons outside the project). Needs root, for mmdebstrap --mode=unshare. Installs
-# what it needs (install-deps.sh fresh test). Output goes to build-fresh/logs/: the table, and in
-# RELEASE-USER/ (USER root, tester, package, package-ARCH or wayland) each command's log,
-# mmdebstrap's log, the package's files and, for a failed Quick start command, CTest's logs and the
-# tests' reports.
+# 12, 13 and testing systems that mmdebstrap makes from this machine's archive: the release's
+# tarball unpacked and run.sh then test.sh run as written, as root (run.sh while apt-get is busy)
+# and as a user with sudo; each package installed with apt-get, its end-to-end tests run, purged
+# (on Debian 12 the foreign ones too, through qemu); check-wayland.sh on Debian 13. Prints a table;
+# 11, 12 and 13 decide the result, testing's rows are informational. Needs root. Installs what it
+# needs (install-deps.sh fresh test); logs go to build-fresh/logs/RELEASE-USER/ (see HACKING.md).
 # Usage: scripts/check-fresh.sh [--releases 11,12,13,testing]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -62,8 +53,7 @@ sources() {
     [ -z "$security" ] || echo "deb $security $1-security main"
 }
 
-# The release's own files, made from the commit under test: git archive writes the commit's id
-# into the tarball, and the .deb is built from that tarball.
+# The release's own files, of the commit under test (git archive writes its id into the tarball).
 tarball=$(ls dist/helixview-*.tar.gz) || fail "no source tarball: make the release first (scripts/release.sh)"
 deb=$(cd dist && ls helixview_*_amd64.deb) || fail "no .deb: make the release first (scripts/release.sh)"
 # The foreign architectures whose packages Debian 12 systems install, and how each runs there.
@@ -238,8 +228,7 @@ echo "Checking the Quick start commands and dist/helixview_*.deb on fresh Debian
 echo "Commit under test: $(git log -1 --format='%h %s')"
 git diff --quiet HEAD || echo "(uncommitted changes are not part of the release under test)"
 echo "Archive: $archive"
-# The systems of a release; Debian 12 also installs the foreign architectures' packages, Debian 13
-# runs the Wayland check.
+# The systems of a release: Debian 12's add the foreign packages, Debian 13's the Wayland check.
 systems() {
     echo root "$user" package
     [ "$1" != 12 ] || cut -d' ' -f1 <<<"$foreign" | sed 's/^/package-/'
