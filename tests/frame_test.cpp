@@ -24,6 +24,16 @@ void setRates(GLfloat x, GLfloat y, GLfloat z)
     theta[2] = z;
 }
 
+// From the start-up box, the given number of frames' turns at these rates, then still.
+void spinFromStartUp(GLfloat x, GLfloat y, GLfloat z, long frames)
+{
+    init();
+    setRates(x, y, z);
+    for (long i = 0; i < frames; i++)
+        turnScene();
+    setRates(0, 0, 0);
+}
+
 std::vector<unsigned char> screen()
 {
     std::vector<unsigned char> rgb(500 * 500 * 3);
@@ -204,13 +214,9 @@ TEST(Frame, StillRatesRedrawTheSamePicture)
 TEST(Frame, FullTurnAboutOneAxisComesBackToTheStartUpBox)
 {
     for (int axis = 0; axis < 3; axis++) {
-        init();
-        setRates(axis == 0, axis == 1, axis == 2);
-        for (int i = 0; i < 360; i++)
-            turnScene();
+        spinFromStartUp(axis == 0, axis == 1, axis == 2, 360);
         EXPECT_LT(distance(projection(), startUpBox()) * 100.0, 1e-4) << "axis " << axis;
     }
-    setRates(0, 0, 0);
 }
 
 TEST(Frame, DaysOfSpinningKeepTheModelsScaleAndShape)
@@ -227,11 +233,7 @@ TEST(Frame, DaysOfSpinningKeepTheModelsScaleAndShape)
         {1, 1, 0, 100000},        {1, 0, 1, 100000}, {0, 1, 1, 100000},
     };
     for (const auto& spin : spins) {
-        init();
-        setRates(spin.x, spin.y, spin.z);
-        for (long i = 0; i < spin.frames; i++)
-            turnScene();
-        setRates(0, 0, 0);
+        spinFromStartUp(spin.x, spin.y, spin.z, spin.frames);
         Matrix m = projection();
         SCOPED_TRACE(testing::Message() << "rates " << spin.x << " " << spin.y << " " << spin.z << ", "
                                         << spin.frames << " frames");
@@ -251,11 +253,7 @@ TEST(Frame, CrossingStrandsShowTheNearerWithADepthBufferAndTheRedWithout)
         int frames;
     } turns[] = {{0, 0, 0, 0}, {0, 1, 0, 180}, {1, 0, 0, 40}, {0, 0, 1, 90}, {1, 1, 1, 50}};
     for (const auto& turn : turns) {
-        init();
-        setRates(turn.x, turn.y, turn.z);
-        for (int i = 0; i < turn.frames; i++)
-            turnScene();
-        setRates(0, 0, 0);
+        spinFromStartUp(turn.x, turn.y, turn.z, turn.frames);
         display();
         SCOPED_TRACE(testing::Message()
                      << turn.frames << " frames at rates " << turn.x << " " << turn.y << " " << turn.z);
