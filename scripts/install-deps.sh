@@ -1,19 +1,20 @@
 #!/usr/bin/env bash
 # Installs with apt-get the Debian/Ubuntu packages that a step needs, and only those that are
-# missing. Without apt-get (Fedora, Arch) it installs nothing and goes on, so that CMake's own
-# messages name what is missing.
-# Usage: scripts/install-deps.sh run|test|headless|bench|windows|arm64|armhf|package|release|fresh|
-#        wayland [more...]
+# missing. The build's and the tests' packages are debian/control's Build-Depends, which apt-get
+# build-dep reads (the tests' ones are those marked <!nocheck>); the other steps' are listed here.
+# Without apt-get (Fedora, Arch) it installs nothing and goes on, so that CMake's own messages name
+# what is missing.
+# Usage: scripts/install-deps.sh run|test|headless|bench|windows|release|fresh|wayland [more...]
 set -euo pipefail
+cd "$(dirname "$0")/.."
 
-build=(g++ make cmake freeglut3-dev libgl-dev libgl1-mesa-dri x11-utils)
-test=(libgtest-dev libx11-dev xvfb xdotool xauth i3-wm valgrind)
+# Beside the build's own packages: the compilers, Mesa's drivers, which draw the window, and
+# xdpyinfo, with which run.sh asks whether there is a display to open it on.
+run=(build-essential libgl1-mesa-dri x11-utils)
 headless=(xvfb xdotool imagemagick xauth)
 bench=(xvfb xdotool xauth mesa-utils linux-perf libbenchmark-dev)
 # Cross-building for Windows (freeglut's source unpacked, a reproducible zip unzipped), wine on Mesa.
 windows=(g++-mingw-w64-x86-64 cmake make dpkg-dev strip-nondeterminism unzip wine wine64 libgl1 libglx-mesa0 libgl1-mesa-dri)
-# Building the .deb (dpkg-shlibdeps needs dpkg-dev and file) and checking it as check-package.sh does.
-package=(dpkg-dev file lintian desktop-file-utils appstream man-db devscripts)
 # Making a release again: git clones the commit, faketime moves the clock, diffoscope compares.
 release=(git faketime diffoscope-minimal)
 # Making fresh Debian systems.
@@ -22,16 +23,15 @@ fresh=(mmdebstrap)
 wayland=(sway xwayland mutter kwin-wayland kwin-style-breeze dbus wmctrl)
 
 wanted=()
+# The build's packages (apt-get build-dep), with the tests' unless the nocheck profile is named.
+builddeps=
 for step in "$@"; do
     case "$step" in
-    run) wanted+=("${build[@]}") ;;
-    test) wanted+=("${build[@]}" "${test[@]}") ;;
+    run) wanted+=("${run[@]}") && builddeps=${builddeps:-nocheck} ;;
+    test) wanted+=("${run[@]}") && builddeps=all ;;
     headless) wanted+=("${headless[@]}") ;;
-    bench) wanted+=("${build[@]}" "${bench[@]}") ;;
+    bench) wanted+=("${run[@]}" "${bench[@]}") && builddeps=${builddeps:-nocheck} ;;
     windows) wanted+=("${windows[@]}") ;;
-    # A foreign architecture: its cross compiler and libraries for the .deb, its Mesa and qemu to run it.
-    arm64 | armhf) wanted+=("crossbuild-essential-$step" {libglut-dev,libgl-dev,libgl1-mesa-dri}:"$step" qemu-user) ;;
-    package) wanted+=("${build[@]}" "${package[@]}") ;;
     release) wanted+=("${release[@]}") ;;
     fresh) wanted+=("${fresh[@]}") ;;
     wayland) wanted+=("${wayland[@]}") ;;
@@ -48,17 +48,21 @@ missing=()
 for pkg in $(printf '%s\n' "${wanted[@]}" | sort -u); do
     dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' || missing+=("$pkg")
 done
+# Which of debian/control's Build-Depends are missing, as dpkg-checkbuilddeps says (from dpkg-dev,
+# which comes with the compilers); with the nocheck profile, those of the tests are left out.
+profile=()
+[ "$builddeps" != nocheck ] || profile=(-P nocheck)
+if [ -n "$builddeps" ] && command -v dpkg-checkbuilddeps >/dev/null && unmet=$(dpkg-checkbuilddeps "${profile[@]}" 2>&1); then
+    builddeps=
+elif [ -n "$builddeps" ]; then
+    without=" but those of the tests"
+    missing+=("debian/control's Build-Depends${profile[*]:+$without}${unmet:+ (${unmet##*dependencies: })}")
+fi
 [ ${#missing[@]} -gt 0 ] || exit 0
 
 sudo=()
 [ "$(id -u)" -eq 0 ] || sudo=(sudo)
-# The :ARCH packages come from dpkg's ARCH architecture, which apt-get update then fetches.
-foreign=$(printf '%s\n' "${missing[@]}" | sed -n 's/.*://p' | sort -u)
-for arch in $(comm -23 - <(dpkg --print-foreign-architectures | sort) <<<"$foreign"); do
-    echo "Adding $arch to dpkg's architectures (dpkg --add-architecture $arch), for the $arch packages"
-    "${sudo[@]}" dpkg --add-architecture "$arch"
-done
-echo "Installing with apt-get: ${missing[*]}"
+echo "Installing with apt-get: $(printf '%s, ' "${missing[@]}" | sed 's/, $//')"
 # A fresh desktop's updates or software centre may be using apt: wait for it this long.
 wait=${HELIXVIEW_APT_WAIT:-600}
 # Who holds dpkg's lock or apt's lists lock, as "apt-get (process 812)"; fails if neither is held.
@@ -77,8 +81,7 @@ if who=$(holder); then echo "install-deps: apt is busy: waiting for $who, at mos
 for ((i = 0; i < wait; i++)); do holder >/dev/null || break; sleep 1; done
 ! holder >/dev/null || still_busy
 "${sudo[@]}" apt-get update -qq || ! holder >/dev/null || still_busy
-"${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
-    -o DPkg::Lock::Timeout="$wait" "${missing[@]}" >/dev/null && exit
-[ -z "$foreign" ] || echo "install-deps: if apt said \"held broken packages\" or \"generated breaks\", the archive's" \
-    "indexes for ${foreign//$'\n'/ } and for this machine disagree: the archive's fault, not helixview's; try again later." >&2
-still_busy
+apt=("${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get -y -qq --no-install-recommends -o DPkg::Lock::Timeout="$wait")
+[ -z "$builddeps" ] || "${apt[@]}" build-dep "${profile[@]}" ./ >/dev/null || still_busy
+[ -z "$builddeps" ] || unset 'missing[-1]'
+[ ${#missing[@]} -eq 0 ] || "${apt[@]}" install "${missing[@]}" >/dev/null || still_busy
