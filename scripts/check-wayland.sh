@@ -60,11 +60,14 @@ on_display() {
     [ ${#env[@]} -gt 0 ] || fail "$2 did not start; see $clog"
     echo "Compositor: $version, $(Xwayland -version 2>&1 | grep -o 'Xwayland Version [^ ]*')," \
         "$(printf '%s\n' "${env[@]}" | grep '^DISPLAY=')"
+    # A failed check shows the test's own output (its assertion, the figures, the times) here too.
     check() {
         local result=passed
         "${as_nobody[@]}" "${env[@]}" HELIXVIEW_MOUSE_DISPLAY="$DISPLAY" HELIXVIEW_FRAMED="$framed" HELIXVIEW_COMMAND="$run/helixview" \
-            HELIXVIEW_CLOSE="$run/close" "$run/$2" --gtest_filter="$3" >>"$log" 2>&1 || result=FAILED failed=1
+            HELIXVIEW_CLOSE="$run/close" "$run/$2" --gtest_filter="$3" >"$run/test.log" 2>&1 || result=FAILED failed=1
+        cat "$run/test.log" >>"$log"
         echo "$1: $result"
+        [ "$result" = passed ] || sed 's/^/    /' "$run/test.log"
     }
     check "The first picture, with the window's WM_CLASS and _NET_WM_PID" e2e_test 'Viewer.OpensTheHelixUpright*'
     check "The middle button starts and stops the spin" e2e_test 'Viewer.MiddleClick*'
@@ -100,4 +103,4 @@ for name in "$@"; do
     xvfb-run -a -s "-ac -screen 0 1280x1024x24 -noreset -nolisten local" "$0" --on-display "$run" "$name" || failed+=("$name")
     rm -rf "$run"
 done
-[ ${#failed[@]} -eq 0 ] || fail "failed in ${failed[*]}; see $log"
+[ ${#failed[@]} -eq 0 ] || fail "failed in ${failed[*]}; see $log and each compositor's own log, ${log%.log}-COMPOSITOR.log"
