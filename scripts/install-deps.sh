@@ -4,7 +4,7 @@
 # build-dep reads (the tests' ones are those marked <!nocheck>); the other steps' are listed here.
 # Without apt-get (Fedora, Arch) it installs nothing and goes on, so that CMake's own messages name
 # what is missing.
-# Usage: scripts/install-deps.sh run|test|headless|bench|windows|release|fresh|wayland [more...]
+# Usage: scripts/install-deps.sh run|test|headless|bench|windows|debian|fresh|wayland [more...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -15,8 +15,12 @@ headless=(xvfb xdotool imagemagick xauth)
 bench=(xvfb xdotool xauth mesa-utils linux-perf libbenchmark-dev)
 # Cross-building for Windows (freeglut's source unpacked, a reproducible zip unzipped), wine on Mesa.
 windows=(g++-mingw-w64-x86-64 cmake make dpkg-dev strip-nondeterminism unzip wine wine64 libgl1 libglx-mesa0 libgl1-mesa-dri)
-# Making a release again: git clones the commit, faketime moves the clock, diffoscope compares.
-release=(git faketime diffoscope-minimal)
+# Building and checking the Debian packages as Debian does (release.sh, check-debian.sh): sbuild
+# and mmdebstrap's chroots with uidmap's subordinate ids, dcmd and dpkg-source for the source
+# package; autopkgtest, piuparts, blhc; reprotest, with disorderfs, faketime and locales-all for
+# its variations, sudo for its other user, diffoscope to show a difference.
+debian=(sbuild mmdebstrap uidmap devscripts dpkg-dev xz-utils autopkgtest piuparts blhc
+    reprotest disorderfs faketime locales-all sudo diffoscope-minimal)
 # Making fresh Debian systems.
 fresh=(mmdebstrap)
 # check-wayland.sh's compositors with Xwayland; breeze draws kwin's title bars, wmctrl closes in mutter.
@@ -32,7 +36,7 @@ for step in "$@"; do
     headless) wanted+=("${headless[@]}") ;;
     bench) wanted+=("${run[@]}" "${bench[@]}") && builddeps=${builddeps:-nocheck} ;;
     windows) wanted+=("${windows[@]}") ;;
-    release) wanted+=("${release[@]}") ;;
+    debian) wanted+=("${debian[@]}") ;;
     fresh) wanted+=("${fresh[@]}") ;;
     wayland) wanted+=("${wayland[@]}") ;;
     *) echo "install-deps: unknown step '$step'" >&2 && exit 2 ;;
