@@ -39,7 +39,7 @@ compositor() {
     esac
 }
 
-# Under xvfb-run: nobody's folder in $1, the compositor in $2. The viewer and tests run as the compositor's
+# On its own display: nobody's folder in $1, the compositor in $2. The viewer and tests run as the compositor's
 # user, as on a desktop: Xwayland refuses other users (kwin's), and takes their pictures torn.
 on_display() {
     run=$1 failed=0 framed='' place="below the title bar: x 0 to 2, y 16 to 48"
@@ -53,9 +53,12 @@ on_display() {
     chmod +x "$run/ready" "$run/close"
     mkdir -m 700 "$run/$2" && mkfifo "$run/env" && chown -R nobody: "$run"
     # Its own process group (and D-Bus session), which ends with it: the bus, Xwayland, the rest.
+    # wait sees only the group's first process; the others (kwin saving its settings) may still be
+    # writing in nobody's folder, which is removed next, so the group's end is waited for, 10 s at most.
     setsid "${as_nobody[@]}" DISPLAY="$DISPLAY" dbus-run-session -- "${start[@]}" >"$clog" 2>&1 &
     group=$!
-    trap 'kill -- -$group && wait || true' EXIT
+    trap 'kill -- -$group 2>/dev/null; wait; for _ in $(seq 100); do kill -0 -- -$group 2>/dev/null || break; sleep 0.1; done
+        kill -KILL -- -$group 2>/dev/null || true' EXIT
     mapfile -t env < <(timeout 30 cat "$run/env")
     [ ${#env[@]} -gt 0 ] || fail "$2 did not start; see $clog"
     echo "Compositor: $version, $(Xwayland -version 2>&1 | grep -o 'Xwayland Version [^ ]*')," \
@@ -95,12 +98,13 @@ scripts/build.sh -DBUILD_TESTING=ON
 failed=()
 [ $# -gt 0 ] || set -- sway mutter kwin
 for name in "$@"; do
-    # Copies that nobody can reach wherever this tree is, the desktop entry where kwin looks; -ac:
-    # nobody's compositor and xdotool use the display too.
+    # Copies that nobody can reach wherever this tree is, the desktop entry where kwin looks. The
+    # tests' own display (a free number that Xvfb picks itself) has no authorization: nobody's
+    # compositor and xdotool use it too.
     run=$(mktemp -d)
     cp build/helixview build/tests/e2e_test build/tests/abuse_test "$run"
     install -D -m 644 -t "$run/share/applications" packaging/org.helixview.viewer.desktop
-    xvfb-run -a -s "-ac -screen 0 1280x1024x24 -noreset -nolisten local" "$0" --on-display "$run" "$name" || failed+=("$name")
+    tests/own-display.sh "$0" --on-display "$run" "$name" || failed+=("$name")
     rm -rf "$run"
 done
 [ ${#failed[@]} -eq 0 ] || fail "failed in ${failed[*]}; see $log and each compositor's own log, ${log%.log}-COMPOSITOR.log"
