@@ -54,10 +54,13 @@ on_display() {
     mkdir -m 700 "$run/$2" && mkfifo "$run/env" && chown -R nobody: "$run"
     # Its own process group (and D-Bus session), which ends with it: the bus, Xwayland, the rest.
     # wait sees only the group's first process; the others (kwin saving its settings) may still be
-    # writing in nobody's folder, which is removed next, so the group's end is waited for, 10 s at most.
+    # writing in nobody's folder, which is removed next, so the group's end is waited for, 10 s at
+    # most. Those that have ended stay zombies where nothing reaps orphans (mmdebstrap's systems).
     setsid "${as_nobody[@]}" DISPLAY="$DISPLAY" dbus-run-session -- "${start[@]}" >"$clog" 2>&1 &
     group=$!
-    trap 'kill -- -$group 2>/dev/null; wait; for _ in $(seq 100); do kill -0 -- -$group 2>/dev/null || break; sleep 0.1; done
+    # shellcheck disable=SC2317 # called from the trap below
+    running() { ps -e -o pgid= -o stat= | awk -v g="$group" '$1 == g && $2 !~ /^Z/ { n++ } END { exit !n }'; }
+    trap 'kill -- -$group 2>/dev/null; wait; for _ in $(seq 100); do running || break; sleep 0.1; done
         kill -KILL -- -$group 2>/dev/null || true' EXIT
     mapfile -t env < <(timeout 30 cat "$run/env")
     [ ${#env[@]} -gt 0 ] || fail "$2 did not start; see $clog"
@@ -89,7 +92,11 @@ on_display() {
     "${as_nobody[@]}" "${env[@]}" xprop -id "$window" WM_CLASS _NET_WM_PID WM_NAME | sed 's/^/The window: /'
     "${as_nobody[@]}" "${env[@]}" xwininfo -id "$window" | awk '/Absolute upper-left|Width|Height/ { v[++n] = $NF }
         END { print "Its client area: " v[3] " x " v[4] " at (" v[1] "," v[2] ")" }'
-    "${as_nobody[@]}" "${env[@]}" "$run/close" >>"$log" 2>&1 && wait "$viewer" || failed=1
+    "${as_nobody[@]}" "${env[@]}" "$run/close" >>"$log" 2>&1 || failed=1
+    # A close that never reaches the viewer fails the check instead of hanging it (seen under load).
+    for _ in $(seq 300); do kill -0 "$viewer" 2>/dev/null || break; sleep 0.1; done
+    ! kill -0 "$viewer" 2>/dev/null || { echo "The viewer still ran 30 s after $2's close" && kill "$viewer" && failed=1; }
+    wait "$viewer" || failed=1
     entry=$(sed -n 's/.*desktop entry: //p' "$clog" | sed -n 1p)
     [ "$2" != kwin ] || { echo "kwin ties the window to the desktop entry: $entry" && [ "$entry" = org.helixview.viewer ]; } || failed=1
     return "$failed"
