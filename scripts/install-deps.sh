@@ -17,10 +17,10 @@ bench=(xvfb xdotool xauth mesa-utils linux-perf libbenchmark-dev)
 windows=(g++-mingw-w64-x86-64 cmake make dpkg-dev strip-nondeterminism unzip wine wine64 libgl1 libglx-mesa0 libgl1-mesa-dri)
 # Building and checking the Debian packages as Debian does (release.sh, check-debian.sh): sbuild
 # and mmdebstrap's chroots with uidmap's subordinate ids, dcmd and dpkg-source for the source
-# package; autopkgtest, piuparts, blhc; reprotest, with disorderfs, faketime and locales-all for
-# its variations, sudo for its other user, diffoscope to show a difference.
-debian=(sbuild mmdebstrap uidmap devscripts dpkg-dev xz-utils autopkgtest piuparts blhc
-    reprotest disorderfs faketime locales-all sudo diffoscope-minimal)
+# package; lintian, autopkgtest, piuparts, blhc; reprotest, with disorderfs, faketime and
+# locales-all for its variations, diffoscope to show a difference.
+debian=(sbuild mmdebstrap uidmap devscripts dpkg-dev xz-utils lintian autopkgtest piuparts blhc
+    reprotest disorderfs faketime locales-all diffoscope-minimal)
 # Making fresh Debian systems.
 fresh=(mmdebstrap)
 # check-wayland.sh's compositors with Xwayland; breeze draws kwin's title bars, wmctrl closes in mutter.

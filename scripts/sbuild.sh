@@ -80,6 +80,7 @@ if [ -z "$(find "$tarball" -mtime -1 2>/dev/null)" ]; then
     mv "$tarball.new" "$tarball"
 fi
 flock -u 9
+echo "sbuild.sh: the $suite chroot $tarball was made $(date -u -r "$tarball" '+%F %T UTC')"
 
 options=(--chroot-mode=unshare --dist="$suite" --nolog --no-run-piuparts --no-run-autopkgtest)
 # lintian only when asked (sbuild refuses both options); its verdict is the log's "Lintian:" line.
