@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
 # shellcheck disable=SC2016 # the hooks and apt's format are expanded by mmdebstrap's shell and apt
-# Checks the README's two Quick start commands and the release's Debian packages on fresh Debian 11,
-# 12, 13 and testing systems that mmdebstrap makes from this machine's archive: the release's
-# tarball unpacked and run.sh then test.sh run as written, as root (run.sh while apt-get is busy)
-# and as a user with sudo; each package installed with apt-get, its end-to-end tests run, purged
-# (on Debian 12 the foreign ones too, through qemu); check-wayland.sh on Debian 13. Prints a table;
-# 11, 12 and 13 decide the result, testing's rows are informational. Needs root. Installs what it
-# needs (install-deps.sh fresh test); logs go to build-fresh/logs/RELEASE-USER/ (see HACKING.md).
+# Checks the README's commands on fresh Debian 11, 12, 13 and testing systems that mmdebstrap makes
+# from this machine's archive, in the release's tarball unpacked: run.sh then test.sh as written, as
+# root (run.sh while apt-get is busy) and as a user with sudo; on Debian 11 the package built with
+# Debian's tools, installed, tested and purged; the foreign architectures' packages (arm64, armhf on
+# 12, riscv64 on 13) installed, tested through qemu and purged; check-wayland.sh on 13. Prints a
+# table; 11, 12 and 13 decide the result, testing's rows are informational. Needs root. Installs
+# what it needs (install-deps.sh fresh test); logs go to build-fresh/logs/RELEASE-USER/ (HACKING.md).
 # Usage: scripts/check-fresh.sh [--releases 11,12,13,testing]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -28,7 +28,16 @@ while [ $# -gt 0 ]; do
     esac
 done
 declare -A suite_of=([11]=bullseye [12]=bookworm [13]=trixie [testing]=testing)
-declare -A commands_of=([wayland]=./scripts/check-wayland.sh)
+# The commands of each kind of system, one a line: the Quick start's two for root and the user; on
+# Debian 11 the user builds the project's own package with Debian's tools, installs it, runs the
+# end-to-end tests of that build against it (each test on a display of its own) and purges it.
+declare -A commands_of=([root]='./scripts/run.sh
+./scripts/test.sh' [wayland]=./scripts/check-wayland.sh [package]='sudo apt-get build-dep ./
+dpkg-buildpackage -b -us -uc
+sudo apt-get install ../helixview_*.deb
+cd obj-x86_64-linux-gnu && HELIXVIEW_COMMAND=/usr/bin/helixview ctest -L e2e --output-on-failure
+sudo apt-get purge helixview')
+commands_of[$user]=${commands_of[root]}
 for release in ${releases//,/ }; do
     [ -n "${suite_of[$release]:-}" ] || fail "unknown release '$release' (11, 12, 13 or testing)"
 done
@@ -55,11 +64,16 @@ sources() {
 
 # The release's own files, of the commit under test (git archive writes its id into the tarball).
 tarball=$(ls dist/helixview-*.tar.gz) || fail "no source tarball: make the release first (scripts/release.sh)"
-deb=$(cd dist && ls helixview_*_amd64.deb) || fail "no .deb: make the release first (scripts/release.sh)"
-# The foreign architectures whose packages Debian 12 systems install, and how each runs there.
-foreign="arm64 qemu-aarch64
-armhf qemu-arm -cpu cortex-a7"
-[ "$(ls dist/helixview_*.deb | wc -l)" -gt "$(wc -l <<<"$foreign")" ] || fail "a .deb is missing: make the release first"
+# The foreign architectures, a row each: the Debian release whose system installs its package, and
+# the command that runs its programs there. qemu-arm's default is an ARMv8: armhf runs as a Cortex-A7,
+# the Pi 2's core.
+foreign="arm64 12 qemu-aarch64
+armhf 12 qemu-arm -cpu cortex-a7
+riscv64 13 qemu-riscv64"
+while read -r arch release _; do
+    [[ ,$releases, != *,$release,* ]] || ls dist/helixview_*_"$arch".deb >/dev/null 2>&1 ||
+        fail "no $arch package in dist/ for Debian $release's row: make the release first (scripts/release.sh)"
+done <<<"$foreign"
 [ "$(zcat "$tarball" | git get-tar-commit-id)" = "$(git rev-parse HEAD)" ] ||
     fail "dist/ holds the release of another commit: make it again with scripts/release.sh"
 src=$(basename "$tarball" .tar.gz)
@@ -69,19 +83,21 @@ rm -rf "$out/logs"
 mkdir -p "$out/logs"
 
 # What runs in each system once it is made (a customize hook, POSIX sh, the system's root in $1):
-# the two commands in turn as $AS from a login shell in the unpacked source, each within the time
-# limit; each one's log and a line "STATUS SECONDS LOG COMMAND" go to /fresh in the system, and for
-# a failed command also CTest's logs and the tests' reports.
+# the commands, one a line, in turn as $AS from a login shell in the unpacked source, each within
+# the time limit and given $ANSWER (a user's "y" to apt-get's question) or nothing on its input;
+# each one's log and a line "STATUS SECONDS LOG COMMAND" go to /fresh in the system.
 run_hook='
 mkdir "$1/fresh"
 chroot "$1" runuser -u "$AS" -- tar -C "$HOME_IN" -xzf "$HOME_IN/$SRC.tar.gz"
-for command in $COMMANDS; do
-    log=$1/fresh/${command#./scripts/}.log
+printf "%s\n" "$COMMANDS" | while IFS= read -r command; do
+    # The log is named after the command: run.sh.log, sudo-apt-get-build-dep.log.
+    name=$(printf %s "${command#./scripts/}" | sed "s/[^A-Za-z0-9.]\{1,\}/-/g; s/[-.]\{2,\}/-/g; s/^[-.]*//; s/[-.]*\$//" | cut -c1-40)
+    log=$1/fresh/$name.log
     busy=
     # As on a fresh desktop installing its updates: run.sh as root starts while apt-get is busy.
     if [ "$AS" = root ] && [ "$command" = ./scripts/run.sh ]; then
         env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin DEBIAN_FRONTEND=noninteractive \
-            chroot "$1" apt-get install -y g++ >"$log.apt" 2>&1 &
+            chroot "$1" apt-get install -y g++ >"$log.apt" 2>&1 </dev/null &
         busy=$!
         until ! kill -0 "$busy" || chroot "$1" lslocks -nro PATH | grep -qx /var/lib/dpkg/lock-frontend; do
             sleep 0.1
@@ -89,8 +105,9 @@ for command in $COMMANDS; do
     fi
     started=$(date +%s)
     status=0
-    env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin TERM=dumb timeout --kill-after=30 "$LIMIT" \
-        chroot "$1" runuser -l "$AS" -c "cd $SRC && $command" >"$log" 2>&1 </dev/null || status=$?
+    { [ -z "$ANSWER" ] || echo "$ANSWER"; } | env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin TERM=dumb \
+        timeout --kill-after=30 "$LIMIT" chroot "$1" runuser -l "$AS" -c "cd $SRC && $command" >"$log" 2>&1 ||
+        status=$?
     if [ "$status" -eq 0 ] && [ "$command" = ./scripts/run.sh ] &&
         [ ! -s "$1$HOME_IN/$SRC/build/helixview.png" ]; then
         echo "check-fresh: run.sh left no screenshot in build/helixview.png" >>"$log"
@@ -100,28 +117,69 @@ for command in $COMMANDS; do
         echo "check-fresh: run.sh did not wait for apt-get installing g++ (${log##*/}.apt)" >>"$log"
         status=1
     fi
+    # The files of the installed package; once it is purged, one that remains and that no other
+    # package holds was left behind.
+    case $status$command in
+    "0sudo apt-get install ../"*) chroot "$1" dpkg -L helixview >"$1/fresh/files" ;;
+    "0sudo apt-get purge "*)
+        grep -Fvx /. "$1/fresh/files" | while read -r path; do
+            if chroot "$1" test -e "$path" -o -L "$path" && ! chroot "$1" dpkg -S "$path" >/dev/null 2>&1; then
+                echo "check-fresh: left behind: $path" | tee -a "$log"
+            fi
+        done | grep -q . && status=1 ;;
+    esac
+    # A failed command names logs of the source folder, which goes with the system: the logs of
+    # test.sh and CTest, of check-wayland and its compositors (build*/*.log, with the output of
+    # the tests in them), and the files the tests wrote to /tmp are kept beside its log.
     if [ "$status" -ne 0 ]; then
-        reports=$1/fresh/${command#./scripts/}
-        mkdir "$reports"
-        cd "$1$HOME_IN/$SRC" && cp --parents build*/Testing/Temporary/LastTest*.log "$reports"
-        cp -r "$1"/tmp/helixview-* "$reports"
+        mkdir -p "$1/fresh/$name/tmp"
+        (cd "$1$HOME_IN/$SRC" && for f in build*/*.log build*/Testing/Temporary/LastTest*.log \
+            obj-*/Testing/Temporary/LastTest*.log; do
+            [ ! -f "$f" ] || cp --parents "$f" "$1/fresh/$name"
+        done)
+        find "$1/tmp" -maxdepth 1 -name "helixview-*" -size +0 -exec cp -r {} "$1/fresh/$name/tmp" \;
+        echo "check-fresh: the logs named above (under $SRC/) and the files of the tests in /tmp are" \
+            "kept under the same paths in $LOGS/$name/" >>"$log"
     fi
-    echo "$status $(($(date +%s) - started)) ${command#./scripts/} $command" >>"$1/fresh/results"
+    echo "$status $(($(date +%s) - started)) $name $command" >>"$1/fresh/results"
 done
 '
 
-# What runs in the package's system (bash, as root, in /root with the .deb and e2e_test): each
-# step within the time limit, and only if the one before passed; its log and a line "STATUS
-# SECONDS LOG COMMAND" go to /fresh, with the package's files as dpkg -L lists them. The display
-# has a network namespace of its own: X's abstract sockets are the machine's, shared with its X servers.
+# What runs in a foreign architecture's system (bash, as root, in /root with the .deb, e2e_test and
+# abuse_test): each step within the time limit, the others only if the install passed; its log and
+# a line "STATUS SECONDS LOG COMMAND" go to /fresh, with the package's files as dpkg -L lists them.
+# The display has a network namespace of its own: X's abstract sockets are the machine's, shared
+# with its X servers.
 package_check=$(
     cat <<'EOF'
 export DEBIAN_FRONTEND=noninteractive
 install_deb() { apt-get update && apt-get install -y "./$DEB" && dpkg -L helixview >/fresh/files; }
-run_helixview() {
-    apt-get install -y xvfb xauth xdotool ${QEMU:+qemu-user} && HELIXVIEW_COMMAND="$QEMU $(command -v helixview)" \
-        unshare --net xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" ./e2e_test \
+on_display() {
+    HELIXVIEW_COMMAND="$QEMU $(command -v helixview)" unshare --net xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" "$@"
+}
+# The two tests that prove the window, the first picture and the spin; the twelve starts under i3
+# prove nothing more about the architecture.
+e2e_tests() {
+    apt-get install -y xvfb xauth xdotool qemu-user && echo "Under $(${QEMU%% *} --version | sed -n 1p), Mesa" \
+        "$(dpkg-query -W -f '${Version}' "libgl1-mesa-dri:$ARCH")" && on_display ./e2e_test \
         --gtest_filter='Viewer.OpensTheHelix*:Viewer.MiddleClick*'
+}
+# Less the display that cannot be opened: that test starts the build's own helixview, by its path
+# on this machine, which the system lacks, not the command under test.
+abuse_tests() { on_display ./abuse_test --gtest_filter='-Viewer.DisplayThatCannotBeOpened*'; }
+# Debian's armhf code dies at once on an ARMv6 (qemu's arm1176: the Pi 1's core, the Zero's), in the
+# dynamic loader; qemu names the signal.
+armv6_dies() {
+    (ulimit -c 0 && exec qemu-arm -cpu arm1176 /usr/bin/helixview) >armv6.log 2>&1
+    cat armv6.log && grep -q 'Illegal instruction' armv6.log
+}
+# The package's own preinst, run as dpkg runs it: it passes here, and refuses where uname -m says
+# armv6l, as on those Pis.
+armv6_preinst() {
+    dpkg-deb -e "$DEB" control && ./control/preinst install || return
+    mkdir -p v6 && printf '#!/bin/sh\necho armv6l\n' >v6/uname && chmod +x v6/uname
+    echo "With uname -m answering armv6l, the preinst says:"
+    ! PATH=$PWD/v6:$PATH ./control/preinst install
 }
 # A path of the package that remains and that no other package holds was left behind.
 purge_deb() {
@@ -136,34 +194,44 @@ step() {
     echo "$status $((SECONDS - started)) $1 $2" >>/fresh/results
     return "$status"
 }
-export -f install_deb run_helixview purge_deb
+export -f install_deb on_display e2e_tests abuse_tests armv6_dies armv6_preinst purge_deb
 cd /root
-step install_deb "apt-get install ./$DEB" && step run_helixview "${QEMU:+$QEMU }helixview (end-to-end tests)" &&
-    step purge_deb "apt-get purge helixview"
-true
+if step install_deb "apt-get install ./$DEB"; then
+    step e2e_tests "$QEMU helixview (end-to-end tests)" || true
+    step abuse_tests "$QEMU helixview (abuse tests)" || true
+    if [ "$ARCH" = armhf ]; then
+        step armv6_dies "qemu-arm -cpu arm1176 helixview: Illegal instruction, an ARMv6's" || true
+        step armv6_preinst "preinst install: passes here, refuses where uname -m says armv6l" || true
+    fi
+    step purge_deb "apt-get purge helixview" || true
+fi
 EOF
 )
 
-# Makes a fresh system of a release for root, the user or one of the packages, and runs its check.
+# Makes a fresh system of a release for root, the user or a foreign architecture's package, and
+# runs its check.
 check() {
-    local release=$1 as=$2 suite logs home=/root options=() mirrors=() hooks=() package=$deb qemu=''
+    local release=$1 as=$2 suite logs home=/root login=root answer='' options=() mirrors=() hooks=() package='' qemu='' arch=''
     suite=${suite_of[$release]}
     logs=$out/logs/$release-$as
     mkdir -p "$logs"
-    if [[ $as == package* ]]; then
-        [ "$as" = package ] || package=$(cd dist && ls helixview_*_"${as#*-}".deb) \
-            qemu=$(sed -n "s/^${as#*-} //p" <<<"$foreign") options+=("--architectures=amd64,${as#*-}")
-        hooks=(--customize-hook="copy-in $PWD/dist/$package $PWD/build/tests/e2e_test /root"
+    if [[ $as == package-* ]]; then
+        arch=${as#package-}
+        package=$(cd dist && ls helixview_*_"$arch".deb) qemu=$(sed -n "s/^$arch [^ ]* //p" <<<"$foreign")
+        options+=("--architectures=amd64,$arch")
+        hooks=(--customize-hook="copy-in $PWD/dist/$package $PWD/build/tests/e2e_test $PWD/build/tests/abuse_test /root"
             --customize-hook='mkdir "$1/fresh" && env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root \
-                TERM=dumb LIMIT="$LIMIT" DEB="$DEB" QEMU="$QEMU" chroot "$1" bash -c "$PACKAGE_CHECK"')
-    elif [ "$as" != root ] && [ "$as" != wayland ]; then
-        home=/home/$as
+                TERM=dumb LIMIT="$LIMIT" DEB="$DEB" QEMU="$QEMU" ARCH="$ARCH" chroot "$1" bash -c "$PACKAGE_CHECK"')
+    elif [ "$as" = "$user" ] || [ "$as" = package ]; then
+        home=/home/$user login=$user
         options+=(--include=sudo
-            --customize-hook="chroot \"\$1\" useradd --create-home --shell /bin/bash $as"
-            --customize-hook="echo '$as ALL=(ALL) NOPASSWD: ALL' >\"\$1/etc/sudoers.d/$as\""
-            --customize-hook="chmod 440 \"\$1/etc/sudoers.d/$as\"")
+            --customize-hook="chroot \"\$1\" useradd --create-home --shell /bin/bash $user"
+            --customize-hook="echo '$user ALL=(ALL) NOPASSWD: ALL' >\"\$1/etc/sudoers.d/$user\""
+            --customize-hook="chmod 440 \"\$1/etc/sudoers.d/$user\"")
     fi
-    [[ $as == package* ]] || hooks=(--customize-hook="copy-in $PWD/$tarball $home"
+    # The user answers apt-get's question, "Do you want to continue? [Y/n]".
+    [ "$as" != package ] || answer=y
+    [[ $as == package-* ]] || hooks=(--customize-hook="copy-in $PWD/$tarball $home"
         --customize-hook="$run_hook")
     # Testing's Release files may have expired on an archive mirror that is a few weeks old.
     [ "$release" != testing ] || options+=(--aptopt='Acquire::Check-Valid-Until "false"')
@@ -173,8 +241,8 @@ check() {
     [[ $as != package-* ]] || mapfile -t mirrors < <(sources "$suite" | grep -v -- -security)
     # The system is a fresh machine's: mmdebstrap's own apt settings and its guard against
     # starting services go; /etc/hosts and /tmp/.X11-unix are what an installed, booted Debian has.
-    AS=${as/wayland/root} COMMANDS=${commands_of[$as]:-./scripts/run.sh ./scripts/test.sh} HOME_IN=$home SRC=$src \
-        LIMIT=$limit DEB=$package QEMU=$qemu PACKAGE_CHECK=$package_check mmdebstrap --mode=unshare --variant=minbase \
+    LOGS=$logs AS=$login ANSWER=$answer COMMANDS=${commands_of[$as]:-} HOME_IN=$home SRC=$src \
+        LIMIT=$limit DEB=$package QEMU=$qemu ARCH=$arch PACKAGE_CHECK=$package_check mmdebstrap --mode=unshare --variant=minbase \
         --skip=chroot/policy-rc.d,chroot/start-stop-daemon,cleanup \
         "${options[@]}" \
         --customize-hook='rm "$1/etc/apt/apt.conf.d/00mmdebstrap"' \
@@ -195,14 +263,10 @@ duration() {
 run_one() {
     local release=$1 as=$2 logs=$out/logs/$1-$2 started=$SECONDS name="Debian $1" who=$2
     local status seconds log command
-    if [ "$as" = package ] && [ "$release" = 11 ]; then
-        mkdir -p "$logs" && echo "| $name | \`apt-get install ./$deb\` | root | skipped: the .deb" \
-            "needs libglut3.12, Debian 12 and later | |" >"$logs/rows" && return
-    fi
     echo "$name as $as: started (logs: $logs/)"
     [ "$release" != testing ] || name="Debian testing (informational)"
-    [ "$as" != "$user" ] || who="$as (sudo)"
-    [[ $as != package* && $as != wayland ]] || who=root
+    [ "$as" != "$user" ] && [ "$as" != package ] || who="$user (sudo)"
+    [[ $as != package-* && $as != wayland ]] || who=root
     check "$release" "$as" || echo "1 $((SECONDS - started)) mmdebstrap (mmdebstrap)" >>"$logs/results"
     while read -r status seconds log command; do
         echo "| $name | \`$command\` | $who | $([ "$status" -eq 0 ] && echo ok || echo FAIL) |" \
@@ -223,15 +287,17 @@ shm_free=$(df --output=avail -k /dev/shm | tail -n 1)
 if [ -z "${TMPDIR:-}" ] && [ "$shm_free" -gt $((at_once * 2000000)) ]; then
     export TMPDIR=/dev/shm
 fi
-echo "Checking the Quick start commands and dist/helixview_*.deb on fresh Debian systems," \
+echo "Checking the README's commands and dist/helixview_*.deb on fresh Debian systems," \
     "$at_once at a time, made in ${TMPDIR:-/tmp}"
 echo "Commit under test: $(git log -1 --format='%h %s')"
 git diff --quiet HEAD || echo "(uncommitted changes are not part of the release under test)"
 echo "Archive: $archive"
-# The systems of a release: Debian 12's add the foreign packages, Debian 13's the Wayland check.
+# The systems of a release: root's and the user's, its foreign architectures' packages, and on
+# Debian 13 the Wayland check.
 systems() {
-    echo root "$user" package
-    [ "$1" != 12 ] || cut -d' ' -f1 <<<"$foreign" | sed 's/^/package-/'
+    echo root "$user"
+    [ "$1" != 11 ] || echo package
+    awk -v r="$1" '$2 == r { print "package-" $1 }' <<<"$foreign"
     [ "$1" != 13 ] || echo wayland
 }
 for release in ${releases//,/ }; do
@@ -243,7 +309,7 @@ done
 wait
 
 echo
-echo "Quick start commands (commit $(git rev-parse --short=12 HEAD)) and dist/helixview_*.deb on"
+echo "The README's commands (commit $(git rev-parse --short=12 HEAD)) and dist/helixview_*.deb on"
 echo "fresh Debian systems; Debian 11, 12 and 13 decide the result, testing is informational:"
 echo
 echo "| Release | Command | User | Result | Time |"
