@@ -56,8 +56,10 @@ lintian_options=(-I -E --pedantic --fail-on=error,warning)
 build_unstable() {
     scripts/sbuild.sh unstable amd64 "$dsc" "$out/unstable" --run-lintian --lintian-opts="${lintian_options[*]}"
 }
-# sbuild's exit status leaves lintian out; its summary's "Lintian:" line is lintian's verdict:
-# pass, info (info tags only), or fail, warn or error. The tags are printed after "Running lintian".
+# sbuild's exit status leaves lintian out (unless its lintian_require_success is set); its
+# summary's "Lintian:" line is lintian's verdict: pass, info (info tags only), or fail, warn or
+# error. lintian exits 2 on a --fail-on tag, which sbuild calls a runtime error ("Lintian: error").
+# The tags are printed after "Running lintian".
 lintian_verdict() {
     local log=$out/unstable/helixview_${version}_amd64.build verdict
     sed -n '/^Running lintian/,/Lintian run/p' "$log"
