@@ -64,13 +64,15 @@ on_display() {
         kill -KILL -- -$group 2>/dev/null || true' EXIT
     mapfile -t env < <(timeout 30 cat "$run/env")
     [ ${#env[@]} -gt 0 ] || fail "$2 did not start; see $clog"
+    local up=$EPOCHREALTIME
     # Xwayland up is not yet its window manager taking windows: under load kwin ran the ready
     # command first, the viewer's window was shown bare at 0,0 and then taken and framed under the
     # test (an X error on reading it). A window manager names its check window on the root once set up.
     timeout 60 "${as_nobody[@]}" "${env[@]}" sh -c 'until xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"; do
         sleep 0.1; done' 2>/dev/null || fail "$2's window manager did not take Xwayland's windows within 60 s; see $clog"
     echo "Compositor: $version, $(Xwayland -version 2>&1 | grep -o 'Xwayland Version [^ ]*')," \
-        "$(printf '%s\n' "${env[@]}" | grep '^DISPLAY=')"
+        "$(printf '%s\n' "${env[@]}" | grep '^DISPLAY=');" \
+        "its window manager took windows $(awk -v a="$up" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.1f", b - a }') s after Xwayland"
     # A failed check shows the test's own output (its assertion, the figures, the times) here too.
     check() {
         local result=passed
