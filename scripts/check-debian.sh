@@ -134,10 +134,21 @@ piuparts_purge() {
 # 0.7.23 calls sudo -h localhost, which Debian 12's sudo refuses ("a remote host may only be
 # specified when listing privileges"). The tests are left out (nocheck): the unstable build runs
 # them, and they change no file of the package. -v logs each variation as it is applied.
+# Another user and group built the release's amd64 package (sbuild's, in a Debian 12 chroot of its
+# own), so the same bytes there and in reprotest's first build, as root here, show that they too
+# leave the package as it is.
 reprotest_source() {
+    local ours=build-release/deb-amd64/helixview_${version}_amd64.deb
+    local theirs=$logs/reprotest/control/source-root/helixview_${version}_amd64.deb
     reprotest -v --variations=+all,-user_group --store-dir="$logs/reprotest" \
         --auto-preset-expr '_.str_replace.build_command("dpkg-buildpackage", "DEB_BUILD_OPTIONS=nocheck dpkg-buildpackage -Pnocheck")' \
-        "$dsc" -- null
+        "$dsc" -- null || return
+    if cmp "$ours" "$theirs"; then
+        echo "Another user and group: the release's $ours, built by sbuild's user, is the same as reprotest's, built by root"
+    else
+        diffoscope --no-progress "$ours" "$theirs"
+        return 1
+    fi
 }
 
 # Side by side on 2 cores, as each of these steps spends much of its time unpacking, installing
@@ -166,7 +177,7 @@ echo
 sed -n '/^[EWIPX]: helixview/p' "$logs/lintian.log" "$logs/lintian-release.log"
 grep -H "" "$logs"/autopkgtest-*/summary || true
 grep -E ' (PASS|FAIL): ' "$logs/piuparts.log" || true
-grep -E '^INFO:reprotest:build "experiment|^Reproduction|^No differences|^[0-9a-f]{64} ' "$logs/reprotest.log" || true
+grep -E '^INFO:reprotest:build "experiment|^Reproduction|^No differences|^[0-9a-f]{64} |^Another user' "$logs/reprotest.log" || true
 echo
 column -t -s $'\t' -N STEP,VERDICT,TIME "$table"
 echo "All in $((SECONDS - started)) s; logs in $logs/"
