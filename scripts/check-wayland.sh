@@ -65,9 +65,9 @@ on_display() {
     mapfile -t env < <(timeout 30 cat "$run/env")
     [ ${#env[@]} -gt 0 ] || fail "$2 did not start; see $clog"
     local up=$EPOCHREALTIME
-    # Xwayland up is not yet its window manager taking windows: under load kwin ran the ready
-    # command first, the viewer's window was shown bare at 0,0 and then taken and framed under the
-    # test (an X error on reading it). A window manager names its check window on the root once set up.
+    # Xwayland up is not yet its window manager taking windows, and a window shown before that is
+    # taken and framed under the test (under load kwin's first window was at 0,0, and reading it
+    # once gave an X error). A window manager names its check window on the root once set up.
     timeout 60 "${as_nobody[@]}" "${env[@]}" sh -c 'until xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"; do
         sleep 0.1; done' 2>/dev/null || fail "$2's window manager did not take Xwayland's windows within 60 s; see $clog"
     echo "Compositor: $version, $(Xwayland -version 2>&1 | grep -o 'Xwayland Version [^ ]*')," \
