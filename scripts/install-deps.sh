@@ -23,8 +23,9 @@ debian=(sbuild mmdebstrap uidmap devscripts dpkg-dev xz-utils lintian autopkgtes
     reprotest disorderfs faketime locales-all diffoscope-minimal)
 # Making fresh Debian systems.
 fresh=(mmdebstrap)
-# check-wayland.sh's compositors with Xwayland; breeze draws kwin's title bars, wmctrl closes in mutter.
-wayland=(sway xwayland mutter kwin-wayland kwin-style-breeze dbus wmctrl)
+# check-wayland.sh's compositors with Xwayland; breeze draws kwin's title bars, wmctrl closes in
+# mutter, ps (procps) watches a compositor's processes end.
+wayland=(sway xwayland mutter kwin-wayland kwin-style-breeze dbus wmctrl procps)
 
 wanted=()
 # The build's packages (apt-get build-dep), with the tests' unless the nocheck profile is named.
