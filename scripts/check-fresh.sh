@@ -145,22 +145,21 @@ printf "%s\n" "$COMMANDS" | while IFS= read -r command; do
 done
 '
 
-# What runs in a foreign architecture's system (bash, as root, in /root with the .deb, e2e_test and
-# abuse_test): each step within the time limit, the others only if the install passed; its log and
-# a line "STATUS SECONDS LOG COMMAND" go to /fresh, with the package's files as dpkg -L lists them.
-# The display has a network namespace of its own: X's abstract sockets are the machine's, shared
-# with its X servers.
+# What runs in a foreign architecture's system (bash, as root, in /root with the .deb, e2e_test,
+# abuse_test and own-display.sh): each step within the time limit, the others only if the install
+# passed; its log and a line "STATUS SECONDS LOG COMMAND" go to /fresh, with the package's files as
+# dpkg -L lists them. The tests get a display of their own as CTest gives them one.
 package_check=$(
     cat <<'EOF'
 export DEBIAN_FRONTEND=noninteractive
 install_deb() { apt-get update && apt-get install -y "./$DEB" && dpkg -L helixview >/fresh/files; }
 on_display() {
-    HELIXVIEW_COMMAND="$QEMU $(command -v helixview)" unshare --net xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" "$@"
+    HELIXVIEW_COMMAND="$QEMU $(command -v helixview)" ./own-display.sh "$@"
 }
 # The two tests that prove the window, the first picture and the spin; the twelve starts under i3
 # prove nothing more about the architecture.
 e2e_tests() {
-    apt-get install -y xvfb xauth xdotool qemu-user && echo "Under $(${QEMU%% *} --version | sed -n 1p), Mesa" \
+    apt-get install -y xvfb xdotool qemu-user && echo "Under $(${QEMU%% *} --version | sed -n 1p), Mesa" \
         "$(dpkg-query -W -f '${Version}' "libgl1-mesa-dri:$ARCH")" && on_display ./e2e_test \
         --gtest_filter='Viewer.OpensTheHelix*:Viewer.MiddleClick*'
 }
@@ -219,7 +218,7 @@ check() {
         arch=${as#package-}
         package=$(cd dist && ls helixview_*_"$arch".deb) qemu=$(sed -n "s/^$arch [^ ]* //p" <<<"$foreign")
         options+=("--architectures=amd64,$arch")
-        hooks=(--customize-hook="copy-in $PWD/dist/$package $PWD/build/tests/e2e_test $PWD/build/tests/abuse_test /root"
+        hooks=(--customize-hook="copy-in $PWD/dist/$package $PWD/build/tests/e2e_test $PWD/build/tests/abuse_test $PWD/tests/own-display.sh /root"
             --customize-hook='mkdir "$1/fresh" && env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root \
                 TERM=dumb LIMIT="$LIMIT" DEB="$DEB" QEMU="$QEMU" ARCH="$ARCH" chroot "$1" bash -c "$PACKAGE_CHECK"')
     elif [ "$as" = "$user" ] || [ "$as" = package ]; then
