@@ -168,9 +168,15 @@ Picture Viewer::settled()
 
 bool Viewer::moving()
 {
+    // A spin shows within a frame, 70 ms; under memcheck, ASan or qemu on a busy machine one frame
+    // can take longer than that many times over. Up to 3 s, which a still viewer waits out.
     Picture before = grab();
-    std::this_thread::sleep_for(400ms);
-    return !(grab() == before);
+    for (int tries = 0; tries < 30; tries++) {
+        std::this_thread::sleep_for(100ms);
+        if (!(grab() == before))
+            return true;
+    }
+    return false;
 }
 
 void Viewer::expectHelixFills(const Picture& p)

@@ -48,7 +48,7 @@ class Viewer : public testing::Test
     Picture grab();
     // The first picture that has both strands in it and stays put.
     Picture settled();
-    // Whether the picture changes within a few frames.
+    // Whether the picture changes within a few frames, however slow they are.
     bool moving();
     // The helix drawn in the -100..100 box stretched over the whole picture.
     static void expectHelixFills(const Picture& p);
