@@ -271,7 +271,10 @@ run_one() {
         echo "| $name | \`$command\` | $who | $([ "$status" -eq 0 ] && echo ok || echo FAIL) |" \
             "$(duration "$seconds") |" >>"$logs/rows"
         [ "$status" -eq 0 ] && continue
-        echo "---- Debian $release as $as: end of $logs/$log.log ----"
+        echo "---- Debian $release as $as: $logs/$log.log ----"
+        # The failed tests' assertions stand far above the end of a build's log: they come first.
+        grep -A 12 -e ': Failure$' "$logs/$log.log" | head -n 80 || true
+        echo "---- its last 30 lines ----"
         tail -n 30 "$logs/$log.log"
     done <"$logs/results"
     echo "Debian $release as $as: done in $(duration $((SECONDS - started)))"
