@@ -82,6 +82,14 @@ scripts/build.sh -DBUILD_TESTING=ON >/dev/null
 rm -rf "$out/logs"
 mkdir -p "$out/logs"
 
+# The package's paths, as dpkg -L listed them in /fresh/files once it was installed, that remain
+# after its purge and that no other package holds: what it left behind. POSIX sh, in the system.
+left_behind='grep -Fvx /. /fresh/files | while read -r path; do
+    if { [ -e "$path" ] || [ -L "$path" ]; } && ! dpkg -S "$path" >/dev/null 2>&1; then
+        echo "left behind: $path"
+    fi
+done'
+
 # What runs in each system once it is made (a customize hook, POSIX sh, the system's root in $1):
 # the commands, one a line, in turn as $AS from a login shell in the unpacked source, each within
 # the time limit and given $ANSWER (a user's "y" to apt-get's question) or nothing on its input;
@@ -117,16 +125,12 @@ printf "%s\n" "$COMMANDS" | while IFS= read -r command; do
         echo "check-fresh: run.sh did not wait for apt-get installing g++ (${log##*/}.apt)" >>"$log"
         status=1
     fi
-    # The files of the installed package; once it is purged, one that remains and that no other
-    # package holds was left behind.
+    # The files of the installed package, and once it is purged, what it left behind.
     case $status$command in
     "0sudo apt-get install ../"*) chroot "$1" dpkg -L helixview >"$1/fresh/files" ;;
     "0sudo apt-get purge "*)
-        grep -Fvx /. "$1/fresh/files" | while read -r path; do
-            if chroot "$1" test -e "$path" -o -L "$path" && ! chroot "$1" dpkg -S "$path" >/dev/null 2>&1; then
-                echo "check-fresh: left behind: $path" | tee -a "$log"
-            fi
-        done | grep -q . && status=1 ;;
+        found=$(chroot "$1" sh -c "$LEFT_BEHIND")
+        [ -z "$found" ] || { echo "$found" >>"$log" && status=1; } ;;
     esac
     # A failed command names logs of the source folder, which goes with the system: the logs of
     # test.sh and CTest, of check-wayland and its compositors (build*/*.log, with the output of
@@ -180,12 +184,9 @@ armv6_preinst() {
     echo "With uname -m answering armv6l, the preinst says:"
     ! PATH=$PWD/v6:$PATH ./control/preinst install
 }
-# A path of the package that remains and that no other package holds was left behind.
 purge_deb() {
     apt-get purge -y helixview || return
-    ! grep -Fvx /. /fresh/files | while read -r path; do
-        [ ! -e "$path" ] || dpkg -S "$path" >/dev/null 2>&1 || echo "left behind: $path"
-    done | grep .
+    ! sh -c "$LEFT_BEHIND" | grep .
 }
 step() {
     local started=$SECONDS status=0
@@ -220,7 +221,8 @@ check() {
         options+=("--architectures=amd64,$arch")
         hooks=(--customize-hook="copy-in $PWD/dist/$package $PWD/build/tests/e2e_test $PWD/build/tests/abuse_test $PWD/tests/own-display.sh /root"
             --customize-hook='mkdir "$1/fresh" && env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root \
-                TERM=dumb LIMIT="$LIMIT" DEB="$DEB" QEMU="$QEMU" ARCH="$ARCH" chroot "$1" bash -c "$PACKAGE_CHECK"')
+                TERM=dumb LIMIT="$LIMIT" DEB="$DEB" QEMU="$QEMU" ARCH="$ARCH" LEFT_BEHIND="$LEFT_BEHIND" \
+                chroot "$1" bash -c "$PACKAGE_CHECK"')
     elif [ "$as" = "$user" ] || [ "$as" = package ]; then
         home=/home/$user login=$user
         options+=(--include=sudo
@@ -241,7 +243,7 @@ check() {
     # The system is a fresh machine's: mmdebstrap's own apt settings and its guard against
     # starting services go; /etc/hosts and /tmp/.X11-unix are what an installed, booted Debian has.
     LOGS=$logs AS=$login ANSWER=$answer COMMANDS=${commands_of[$as]:-} HOME_IN=$home SRC=$src \
-        LIMIT=$limit DEB=$package QEMU=$qemu ARCH=$arch PACKAGE_CHECK=$package_check mmdebstrap --mode=unshare --variant=minbase \
+        LIMIT=$limit DEB=$package QEMU=$qemu ARCH=$arch PACKAGE_CHECK=$package_check LEFT_BEHIND=$left_behind mmdebstrap --mode=unshare --variant=minbase \
         --skip=chroot/policy-rc.d,chroot/start-stop-daemon,cleanup \
         "${options[@]}" \
         --customize-hook='rm "$1/etc/apt/apt.conf.d/00mmdebstrap"' \
