@@ -17,23 +17,6 @@ extern char** environ;
 
 using namespace std::chrono_literals;
 
-namespace
-{
-
-// Asks done() every step until it says yes or the limit has passed; says whether it did.
-template <class Done> bool waitFor(std::chrono::milliseconds limit, std::chrono::milliseconds step, Done done)
-{
-    auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() >= deadline)
-            return false;
-        std::this_thread::sleep_for(step);
-    }
-    return true;
-}
-
-} // namespace
-
 std::string Viewer::tempFile(const std::string& name)
 {
     return testing::TempDir() + "helixview-" + std::to_string(getpid()) + "-" + name;
@@ -111,15 +94,18 @@ void Viewer::start(std::vector<std::string> args)
 
 void Viewer::waitForWindow(std::chrono::seconds limit)
 {
+    auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!window && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(100ms);
+        window = find(DefaultRootWindow(dpy), "simple");
+    }
+    ASSERT_NE(window, 0u) << "no window titled \"simple\" appeared";
     // The title comes with the window before it is mapped; reading the pixels of an unmapped
     // window is an X error that ends the test program.
     XWindowAttributes at{};
-    waitFor(limit, 20ms, [&] {
-        if (!window)
-            window = find(DefaultRootWindow(dpy), "simple");
-        return window && XGetWindowAttributes(dpy, window, &at) && at.map_state == IsViewable;
-    });
-    ASSERT_NE(window, 0u) << "no window titled \"simple\" appeared";
+    while (XGetWindowAttributes(dpy, window, &at) && at.map_state != IsViewable &&
+           std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(20ms);
     ASSERT_EQ(at.map_state, IsViewable) << "the window titled \"simple\" was never shown";
 }
 
@@ -170,12 +156,13 @@ Picture Viewer::settled()
 {
     // Up to 20 s: under qemu on a busy machine, Mesa's first frame alone can take more than 5 s.
     Picture last;
-    waitFor(20s, 100ms, [&] {
+    for (int tries = 0; tries < 200; tries++) {
+        std::this_thread::sleep_for(100ms);
         Picture now = grab();
-        bool still = count(now, greenPixel) > 0 && count(now, redPixel) > 0 && now == last;
+        if (count(now, greenPixel) > 0 && count(now, redPixel) > 0 && now == last)
+            return now;
         last = now;
-        return still;
-    });
+    }
     return last;
 }
 
@@ -184,7 +171,12 @@ bool Viewer::moving()
     // A spin shows within a frame, 70 ms; under memcheck, ASan or qemu on a busy machine one frame
     // can take longer than that many times over. Up to 3 s, which a still viewer waits out.
     Picture before = grab();
-    return waitFor(3s, 100ms, [&] { return !(grab() == before); });
+    for (int tries = 0; tries < 30; tries++) {
+        std::this_thread::sleep_for(100ms);
+        if (!(grab() == before))
+            return true;
+    }
+    return false;
 }
 
 void Viewer::expectHelixFills(const Picture& p)
@@ -237,9 +229,14 @@ void Viewer::requestClose()
 
 int Viewer::ended(std::chrono::seconds limit)
 {
+    auto deadline = std::chrono::steady_clock::now() + limit;
     int status = 0;
-    pid_t done = 0;
-    waitFor(limit, 20ms, [&] { return (done = waitpid(pid, &status, WNOHANG)) != 0; });
+    pid_t done;
+    while ((done = waitpid(pid, &status, WNOHANG)) == 0) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return -1;
+        std::this_thread::sleep_for(20ms);
+    }
     if (done != pid)
         return -1;
     pid = 0;
@@ -260,11 +257,13 @@ void Viewer::expectPlacedAtTopLeft()
         // A window manager's frame at the top left: a border of at most 2 pixels, a title bar above.
         // kwin may show the window before it places it (at 0,0 first, when slow at its first start
         // or under load): the place is waited for, up to 10 s.
-        bool below = waitFor(10s, 50ms, [&] {
+        auto below = [&] { return x >= 0 && x <= 2 && y >= 16 && y <= 48; };
+        for (auto deadline = std::chrono::steady_clock::now() + 10s;
+             !below() && std::chrono::steady_clock::now() < deadline;) {
+            std::this_thread::sleep_for(50ms);
             XTranslateCoordinates(dpy, window, DefaultRootWindow(dpy), 0, 0, &x, &y, &child);
-            return x >= 0 && x <= 2 && y >= 16 && y <= 48;
-        });
-        EXPECT_TRUE(below) << "the window is at " << x << "," << y;
+        }
+        EXPECT_TRUE(below()) << "the window is at " << x << "," << y;
         return;
     }
     // Where the program draws a frame of its own around the window (Windows' under wine), the
