@@ -29,13 +29,26 @@ home=/home/$user
 tarball=$home/.cache/sbuild/$suite-$build.tar
 
 # sbuild's unshare backend maps the chroot's users onto the build user's subordinate ids, which
-# useradd gives a new user from /etc/login.defs' SUB_UID range.
+# useradd gives a new user from /etc/login.defs' SUB_UID range. The user is the machine's, and
+# builds start side by side (release.sh's, two CI runs at once): one at a time looks for it and
+# makes it, under a lock of the machine's, or both would run useradd and leave its home to the
+# loser's uid.
+exec 8>/run/lock/helixview-build-user.lock
+flock 8
 if ! id "$user" >/dev/null 2>&1; then
     echo "sbuild.sh: making the user $user (useradd), who runs sbuild and mmdebstrap unprivileged"
     useradd --create-home --home-dir "$home" --shell /bin/bash "$user"
 fi
+# A home left by an earlier user of that name (removed without its home, or made by a run that
+# lost such a race) belongs to another uid: the user could not write there.
+if [ "$(stat -c %U "$home" 2>/dev/null)" != "$user" ]; then
+    [ -d "$home" ] || fail "$user's home $home is missing; remove the user (userdel $user) and run this again"
+    echo "sbuild.sh: $home belonged to $(stat -c '%U (uid %u)' "$home"), not to $user: giving it to $user (chown -R)"
+    chown -R "$user:" "$home"
+fi
 grep -q "^$user:" /etc/subuid && grep -q "^$user:" /etc/subgid ||
     fail "$user has no subordinate ids in /etc/subuid and /etc/subgid; add a range with usermod --add-subuids and --add-subgids"
+exec 8>&-
 as_user() {
     setpriv --reuid="$user" --regid="$user" --init-groups --reset-env "$@"
 }
