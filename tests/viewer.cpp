@@ -1,17 +1,26 @@
 #include "viewer.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
-#include <thread>
 
 #include <X11/Xatom.h>
 #include <X11/Xutil.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <spawn.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+// The same number on every architecture; glibc before 2.31's headers may not name it.
+#ifndef SYS_pidfd_open
+#define SYS_pidfd_open 434
+#endif
 
 extern char** environ;
 
@@ -22,10 +31,34 @@ std::string Viewer::tempFile(const std::string& name)
     return testing::TempDir() + "helixview-" + std::to_string(getpid()) + "-" + name;
 }
 
+namespace
+{
+
+// The last X error, kept instead of ending the test program: a read of a window that a window
+// manager is reparenting is refused (BadMatch) and means "not yet", and a window that a find
+// looked at may be gone (BadWindow) before the next request reaches it.
+int lastError = 0;
+
+int keepError(Display*, XErrorEvent* e)
+{
+    lastError = e->error_code;
+    return 0;
+}
+
+} // namespace
+
 void Viewer::SetUp()
 {
     dpy = XOpenDisplay(nullptr);
     ASSERT_NE(dpy, nullptr) << "cannot open DISPLAY";
+    XSetErrorHandler(keepError);
+    int damageError = 0;
+    ASSERT_TRUE(XDamageQueryExtension(dpy, &damageEvent, &damageError))
+        << "the X server has no DAMAGE extension";
+    // Before anything starts, so that no window's creation, map or the window manager's arrival
+    // is missed.
+    XSelectInput(dpy, DefaultRootWindow(dpy), SubstructureNotifyMask | PropertyChangeMask);
+    XSync(dpy, False);
 }
 
 void Viewer::TearDown()
@@ -33,6 +66,104 @@ void Viewer::TearDown()
     stop();
     if (dpy)
         XCloseDisplay(dpy);
+}
+
+int Viewer::slowness()
+{
+    const char* factor = std::getenv("HELIXVIEW_SLOWNESS");
+    return factor && std::atoi(factor) > 0 ? std::atoi(factor) : 1;
+}
+
+std::chrono::milliseconds Viewer::limit(std::chrono::milliseconds plain)
+{
+    return plain * slowness();
+}
+
+bool Viewer::pump(Clock::time_point deadline)
+{
+    if (!XPending(dpy)) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0)
+            return false;
+        pollfd fds[2] = {{ConnectionNumber(dpy), POLLIN, 0}, {pidfd, POLLIN, 0}};
+        poll(fds, pidfd >= 0 ? 2 : 1, static_cast<int>(std::min<long long>(left, 60000)));
+        gone = gone || (fds[1].revents & POLLIN);
+    }
+    while (XPending(dpy)) {
+        XEvent e;
+        XNextEvent(dpy, &e);
+        handle(e);
+    }
+    return true;
+}
+
+void Viewer::handle(XEvent& e)
+{
+    if (window && e.type == damageEvent + XDamageNotify &&
+        reinterpret_cast<XDamageNotifyEvent&>(e).damage == damage) {
+        // Emptied, so that the next drawing reports again.
+        XDamageSubtract(dpy, damage, 0, 0);
+        frames++;
+        lastFrame = Clock::now();
+    } else if (window && e.type == ConfigureNotify && e.xconfigure.window == window &&
+               (e.xconfigure.width != width || e.xconfigure.height != height)) {
+        width = e.xconfigure.width;
+        height = e.xconfigure.height;
+        resizedAt = frames;
+    }
+}
+
+bool Viewer::until(const std::function<bool()>& done, Clock::time_point deadline)
+{
+    // Whatever the requests made so far caused is in before the first look.
+    XSync(dpy, False);
+    for (;;) {
+        while (XPending(dpy)) {
+            XEvent e;
+            XNextEvent(dpy, &e);
+            handle(e);
+        }
+        if (done())
+            return true;
+        // A viewer that has ended draws nothing more: the wait is over.
+        if (!pump(deadline) || gone)
+            return done();
+    }
+}
+
+bool Viewer::await(const std::string& what, const std::function<bool()>& done,
+                   std::chrono::milliseconds plain)
+{
+    if (until(done, Clock::now() + limit(plain)))
+        return true;
+    ADD_FAILURE() << "waited " << limit(plain).count() / 1000.0 << " s for " << what << "; " << arrived();
+    return false;
+}
+
+std::string Viewer::arrived()
+{
+    std::ostringstream said;
+    if (!window) {
+        said << "no window titled \"simple\"";
+    } else {
+        XWindowAttributes at{};
+        XGetWindowAttributes(dpy, window, &at);
+        said << "window " << window << " " << at.width << " x " << at.height
+             << (at.map_state == IsViewable ? ", shown" : ", not shown") << ", " << frames << " frames";
+        if (frames > 0)
+            said << ", the last "
+                 << std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - lastFrame).count()
+                 << " ms ago";
+    }
+    // Left for ended() to collect.
+    siginfo_t info{};
+    if (pid > 0 && waitid(P_PID, pid, &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid)
+        said << "; the viewer ended " << (info.si_code == CLD_EXITED ? "with status " : "by signal ")
+             << info.si_status;
+    std::string text = printed();
+    if (!text.empty())
+        said << "; it printed: " << text;
+    return said.str();
 }
 
 pid_t Viewer::launch(std::vector<std::string> command, const std::string& log)
@@ -56,6 +187,8 @@ void Viewer::spawn(std::vector<std::string> command)
 {
     pid = launch(command, output);
     ASSERT_NE(pid, 0) << "cannot run " << command[0];
+    pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+    ASSERT_GE(pidfd, 0) << "pidfd_open: " << std::strerror(errno) << " (Linux 5.3 or later is needed)";
 }
 
 void Viewer::end(pid_t child)
@@ -68,8 +201,17 @@ void Viewer::stop()
 {
     if (pid > 0)
         end(pid);
+    if (pidfd >= 0)
+        close(pidfd);
     pid = 0;
+    pidfd = -1;
+    gone = false;
+    // The server frees the window's damage with the window.
     window = 0;
+    damage = 0;
+    frames = 0;
+    resizedAt = -1;
+    clickedAt = 0;
 }
 
 std::vector<std::string> Viewer::viewerCommand()
@@ -92,21 +234,28 @@ void Viewer::start(std::vector<std::string> args)
     waitForWindow();
 }
 
-void Viewer::waitForWindow(std::chrono::seconds limit)
+void Viewer::waitForWindow()
 {
-    auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!window && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(100ms);
-        window = find(DefaultRootWindow(dpy), "simple");
-    }
-    ASSERT_NE(window, 0u) << "no window titled \"simple\" appeared";
-    // The title comes with the window before it is mapped; reading the pixels of an unmapped
-    // window is an X error that ends the test program.
+    // Each window's creation, map and reparenting under the root is an event here; the title
+    // comes with the window before it is mapped. Reading the pixels of an unmapped window is an
+    // X error.
     XWindowAttributes at{};
-    while (XGetWindowAttributes(dpy, window, &at) && at.map_state != IsViewable &&
-           std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(20ms);
-    ASSERT_EQ(at.map_state, IsViewable) << "the window titled \"simple\" was never shown";
+    await(
+        "a window titled \"simple\" to be shown",
+        [&] {
+            if (!window && (window = find(DefaultRootWindow(dpy), "simple"))) {
+                // Its frames, and its own map and size, from now on; a frame drawn before is on
+                // screen already, and a look at the window finds it.
+                XSelectInput(dpy, window, StructureNotifyMask | PropertyChangeMask);
+                damage = XDamageCreate(dpy, window, XDamageReportNonEmpty);
+            }
+            if (!window || !XGetWindowAttributes(dpy, window, &at))
+                return false;
+            width = at.width;
+            height = at.height;
+            return at.map_state == IsViewable;
+        },
+        30s);
 }
 
 Window Viewer::find(Window under, const char* title)
@@ -132,9 +281,11 @@ Window Viewer::find(Window under, const char* title)
 
 Picture Viewer::grab()
 {
-    XWindowAttributes at;
-    XGetWindowAttributes(dpy, window, &at);
+    XWindowAttributes at{};
     Picture p;
+    if (!XGetWindowAttributes(dpy, window, &at))
+        return p;
+    // Refused (BadMatch, in the error handler) while the window is not viewable.
     XImage* image = XGetImage(dpy, window, 0, 0, at.width, at.height, AllPlanes, ZPixmap);
     if (!image)
         return p;
@@ -154,29 +305,68 @@ Picture Viewer::grab()
 
 Picture Viewer::settled()
 {
-    // Up to 20 s: under qemu on a busy machine, Mesa's first frame alone can take more than 5 s.
-    Picture last;
-    for (int tries = 0; tries < 200; tries++) {
-        std::this_thread::sleep_for(100ms);
-        Picture now = grab();
-        if (count(now, greenPixel) > 0 && count(now, redPixel) > 0 && now == last)
-            return now;
-        last = now;
-    }
-    return last;
+    // The window as it stands first, as its frame may have landed before its damage was asked
+    // for; after a change of size, only a frame that came later. Start-up's first picture is all
+    // black, and Mesa's first frame under qemu on a busy machine can take many seconds.
+    Picture p;
+    long looked = -2;
+    await(
+        "a frame at the window's size with both strands in it",
+        [&] {
+            if (frames == looked || frames <= resizedAt)
+                return false;
+            p = grab();
+            // Unreadable, while a window manager reparents it: again at its next event.
+            if (p.width == 0)
+                return false;
+            looked = frames;
+            return p.width == width && p.height == height && count(p, greenPixel) > 0 &&
+                   count(p, redPixel) > 0;
+        },
+        30s);
+    return p;
 }
 
-bool Viewer::moving()
+bool Viewer::spinning()
 {
-    // A spin shows within a frame, 70 ms; under memcheck, ASan or qemu on a busy machine one frame
-    // can take longer than that many times over. Up to 3 s, which a still viewer waits out.
-    Picture before = grab();
-    for (int tries = 0; tries < 30; tries++) {
-        std::this_thread::sleep_for(100ms);
-        if (!(grab() == before))
-            return true;
+    Picture last = grab();
+    long looked = frames;
+    int changes = 0;
+    return await(
+        "three frames, each with a new picture",
+        [&] {
+            if (frames == looked)
+                return false;
+            looked = frames;
+            Picture now = grab();
+            if (now.width == 0)
+                return false;
+            changes += !(now == last);
+            last = now;
+            return changes >= 3;
+        },
+        30s);
+}
+
+bool Viewer::still()
+{
+    // The click's answer is a frame: its release redraws. A spin lands a frame every 70 ms or so,
+    // and a slow platform's every few hundred: half a second without one, scaled for them, is
+    // still. Frames that keep coming for the whole limit are a spin.
+    auto quiet = limit(500ms);
+    if (!await(
+            "the frame that answers the click", [&] { return frames > clickedAt; }, 30s))
+        return false;
+    auto deadline = Clock::now() + limit(30s);
+    while (Clock::now() - lastFrame < quiet) {
+        if (Clock::now() >= deadline || gone) {
+            ADD_FAILURE() << "waited " << limit(30s).count() / 1000.0 << " s for " << quiet.count()
+                          << " ms without a frame after the click's answer; " << arrived();
+            return false;
+        }
+        until([] { return false; }, std::min(lastFrame + quiet, deadline));
     }
-    return false;
+    return true;
 }
 
 void Viewer::expectHelixFills(const Picture& p)
@@ -200,12 +390,42 @@ void Viewer::click(int button)
     // The server takes the moves and the click in order anyway. Two moves, so that the pointer
     // really moves onto the window as a hand's would: a compositor may leave a pointer that stood
     // still while the window appeared under it without a window to send the click to.
-    std::string command = "xdotool mousemove " + std::to_string(x) + " " + std::to_string(y - 1) +
-                          " mousemove " + std::to_string(x) + " " + std::to_string(y) + " click " +
-                          std::to_string(button);
+    std::string xdotool = "xdotool", move = " mousemove " + std::to_string(x) + " " + std::to_string(y - 1) +
+                                            " mousemove " + std::to_string(x) + " " + std::to_string(y);
     // The mouse of a nested compositor is the pointer of the X display it runs in.
-    if (const char* mouse = std::getenv("HELIXVIEW_MOUSE_DISPLAY"))
-        command = "DISPLAY=" + std::string(mouse) + " " + command;
+    const char* mouse = std::getenv("HELIXVIEW_MOUSE_DISPLAY");
+    if (mouse) {
+        xdotool = "DISPLAY=" + std::string(mouse) + " xdotool";
+        // A compositor sends the pointer to a window only once it has taken the window's surface
+        // (its first frame, some time after the map), and a click before that goes nowhere; no
+        // event says when (Xwayland's crossing and motion events did not come under mutter).
+        // Xwayland's pointer does: once it stands where it was moved to, the compositor sends the
+        // pointer to the window. The spot is one where it does not stand already, and the move is
+        // repeated, which does no harm, until it is there.
+        auto pointer = [&] {
+            Window root, under;
+            int rootX, rootY, at_x = -1, at_y = -1;
+            unsigned buttons;
+            XQueryPointer(dpy, window, &root, &under, &rootX, &rootY, &at_x, &at_y, &buttons);
+            return std::make_pair(at_x, at_y);
+        };
+        auto spot = std::make_pair(at.width / 2, at.height / 2 - 1);
+        int shift = pointer() == spot ? 2 : 1;
+        spot.second = at.height / 2 - shift;
+        std::string toSpot = " mousemove " + std::to_string(x) + " " + std::to_string(y - shift);
+        for (auto deadline = Clock::now() + limit(30s); pointer() != spot;) {
+            ASSERT_LT(Clock::now(), deadline) << "waited " << limit(30s).count() / 1000.0
+                                              << " s for the pointer to reach the window; " << arrived();
+            ASSERT_EQ(std::system((xdotool + toSpot).c_str()), 0) << xdotool << toSpot;
+            until([&] { return pointer() == spot; }, std::min(Clock::now() + 100ms, deadline));
+        }
+        move = " mousemove " + std::to_string(x) + " " + std::to_string(y);
+    }
+    // The frames that landed before the click are counted before it. xdotool's end is the
+    // server's taking of the click: it waits for the server's answer to all it sent.
+    until([] { return true; }, Clock::now());
+    clickedAt = frames;
+    std::string command = xdotool + move + " click " + std::to_string(button);
     ASSERT_EQ(std::system(command.c_str()), 0) << command;
 }
 
@@ -227,17 +447,13 @@ void Viewer::requestClose()
     XFlush(dpy);
 }
 
-int Viewer::ended(std::chrono::seconds limit)
+int Viewer::ended(std::chrono::milliseconds within)
 {
-    auto deadline = std::chrono::steady_clock::now() + limit;
+    // The process's pidfd wakes the wait when it ends.
     int status = 0;
-    pid_t done;
-    while ((done = waitpid(pid, &status, WNOHANG)) == 0) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return -1;
-        std::this_thread::sleep_for(20ms);
-    }
-    if (done != pid)
+    bool done =
+        until([&] { return pid > 0 && waitpid(pid, &status, WNOHANG) == pid; }, Clock::now() + within);
+    if (!done)
         return -1;
     pid = 0;
     return status;
@@ -256,14 +472,14 @@ void Viewer::expectPlacedAtTopLeft()
     if (framed == "title") {
         // A window manager's frame at the top left: a border of at most 2 pixels, a title bar above.
         // kwin may show the window before it places it (at 0,0 first, when slow at its first start
-        // or under load): the place is waited for, up to 10 s.
-        auto below = [&] { return x >= 0 && x <= 2 && y >= 16 && y <= 48; };
-        for (auto deadline = std::chrono::steady_clock::now() + 10s;
-             !below() && std::chrono::steady_clock::now() < deadline;) {
-            std::this_thread::sleep_for(50ms);
+        // or under load): the place is waited for.
+        // Its frame's moves on the root, and the window's reparenting, are the events.
+        auto below = [&] {
             XTranslateCoordinates(dpy, window, DefaultRootWindow(dpy), 0, 0, &x, &y, &child);
-        }
-        EXPECT_TRUE(below()) << "the window is at " << x << "," << y;
+            return x >= 0 && x <= 2 && y >= 16 && y <= 48;
+        };
+        EXPECT_TRUE(await("the window below a title bar at the top left", below, 30s))
+            << "the window is at " << x << "," << y;
         return;
     }
     // Where the program draws a frame of its own around the window (Windows' under wine), the

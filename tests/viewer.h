@@ -1,9 +1,12 @@
 // The built viewer on a real X server, driven from outside like a user would: its window, its
-// picture, mouse clicks through xdotool, and how its process ends.
+// picture, mouse clicks through xdotool, and how its process ends. Every wait is for what the X
+// server or the kernel reports (the window's creation, map and place, each frame's damage, the
+// process's end); a limit in time only fails, and says what it awaited and what came.
 #ifndef HELIXVIEW_VIEWER_H
 #define HELIXVIEW_VIEWER_H
 
 #include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -11,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <X11/Xlib.h>
+#include <X11/extensions/Xdamage.h>
 #include <sys/types.h>
 
 #include "picture.h"
@@ -18,16 +22,48 @@
 class Viewer : public testing::Test
 {
   protected:
+    using Clock = std::chrono::steady_clock;
+
     Display* dpy = nullptr;
     pid_t pid = 0;
+    int pidfd = -1;    // readable once the process has ended
+    bool gone = false; // and so it was
     Window window = 0;
     std::string output = tempFile("output.txt");
+
+    // What the server has said of the window: each DamageNotify is a frame that landed.
+    Damage damage = 0;
+    int damageEvent = 0;
+    long frames = 0;
+    Clock::time_point lastFrame;
+    int width = 0, height = 0;
+    // The frame count when the window last changed size; -1 while it has the size it was shown at.
+    long resizedAt = -1;
+    // The frame count when the last click had been taken by the server.
+    long clickedAt = 0;
 
     // A file of this test program's own in the temporary folder, apart from other test runs.
     static std::string tempFile(const std::string& name);
 
     void SetUp() override;
     void TearDown() override;
+
+    // How many times slower than a plain build on a quiet machine this run may be:
+    // HELIXVIEW_SLOWNESS, which valgrind's, the sanitizers' and qemu's runs set. Every limit is
+    // its plain figure times this.
+    static int slowness();
+    static std::chrono::milliseconds limit(std::chrono::milliseconds plain);
+
+    // Handle the events that have come, then wait for the next X event or the process's end, at
+    // most until the deadline. Returns false at the deadline.
+    bool pump(Clock::time_point deadline);
+    void handle(XEvent& e);
+    // Wait until done() is true, checked after each event; false at the deadline.
+    bool until(const std::function<bool()>& done, Clock::time_point deadline);
+    // The same within limit(plain), a failure of the test if it never comes.
+    bool await(const std::string& what, const std::function<bool()>& done, std::chrono::milliseconds plain);
+    // What has arrived so far, for a failure's message.
+    std::string arrived();
 
     // Start a command found on PATH with its stdout and stderr in one file; 0 if it cannot run.
     static pid_t launch(std::vector<std::string> command, const std::string& log);
@@ -42,14 +78,20 @@ class Viewer : public testing::Test
     static std::vector<std::string> viewerCommand();
     // Start the viewer with these arguments and wait for its window.
     void start(std::vector<std::string> args = {});
-    void waitForWindow(std::chrono::seconds limit = std::chrono::seconds(10));
+    void waitForWindow();
     Window find(Window under, const char* title);
 
+    // The window's pixels now; no pixels while the window cannot be read (a window manager
+    // reparenting it).
     Picture grab();
-    // The first picture that has both strands in it and stays put.
+    // The picture of the first frame drawn at the window's present size with both strands in it.
+    // A still viewer draws that same picture until something changes.
     Picture settled();
-    // Whether the picture changes within a few frames, however slow they are.
-    bool moving();
+    // Frames keep landing and each of three pictures differs from the one before.
+    bool spinning();
+    // The last click has been answered with a frame and no frame has come since for a stated
+    // time, in which a spin would have drawn several.
+    bool still();
     // The helix drawn in the -100..100 box stretched over the whole picture.
     static void expectHelixFills(const Picture& p);
 
@@ -60,7 +102,7 @@ class Viewer : public testing::Test
     // the command with which a compositor closes it.
     void requestClose();
     // The wait status once the process has ended, or -1 if it is still running after the limit.
-    int ended(std::chrono::seconds limit);
+    int ended(std::chrono::milliseconds within);
     // 500 x 500 at 0,0, or as HELIXVIEW_FRAMED says: "title" below a window manager's title bar,
     // any other value (sway's floating window, "wine" for wine's own frame) anywhere.
     void expectPlacedAtTopLeft();
