@@ -54,22 +54,23 @@ on_display() {
     mkdir -m 700 "$run/$2" && mkfifo "$run/env" && chown -R nobody: "$run"
     # Its own process group (and D-Bus session), which ends with it: the bus, Xwayland, the rest.
     # wait sees only the group's first process; the others (kwin saving its settings) may still be
-    # writing in nobody's folder, which is removed next, so the group's end is waited for, 10 s at
-    # most. Those that have ended stay zombies where nothing reaps orphans (mmdebstrap's systems).
+    # writing in nobody's folder, which is removed next, so the group's end is waited for (pidwait,
+    # on each process's pidfd, which an ended one makes readable even as a zombie where nothing
+    # reaps orphans, as in mmdebstrap's systems), 10 s at most.
     setsid "${as_nobody[@]}" DISPLAY="$DISPLAY" dbus-run-session -- "${start[@]}" >"$clog" 2>&1 &
     group=$!
-    # shellcheck disable=SC2317 # called from the trap below
-    running() { ps -e -o pgid= -o stat= | awk -v g="$group" '$1 == g && $2 !~ /^Z/ { n++ } END { exit !n }'; }
-    trap 'kill -- -$group 2>/dev/null; wait; for _ in $(seq 100); do running || break; sleep 0.1; done
+    trap 'kill -- -$group 2>/dev/null; wait; timeout 10 pidwait -g "$group" || true
         kill -KILL -- -$group 2>/dev/null || true' EXIT
     mapfile -t env < <(timeout 30 cat "$run/env")
     [ ${#env[@]} -gt 0 ] || fail "$2 did not start; see $clog"
     local up=$EPOCHREALTIME
     # Xwayland up is not yet its window manager taking windows, and a window shown before that is
     # taken and framed under the test (under load kwin's first window was at 0,0, and reading it
-    # once gave an X error). A window manager names its check window on the root once set up.
-    timeout 60 "${as_nobody[@]}" "${env[@]}" sh -c 'until xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"; do
-        sleep 0.1; done' 2>/dev/null || fail "$2's window manager did not take Xwayland's windows within 60 s; see $clog"
+    # once gave an X error). A window manager names its check window on the root once set up:
+    # xprop -spy prints the property, then again at each change of it.
+    coproc spy { exec timeout 60 "${as_nobody[@]}" "${env[@]}" xprop -root -spy _NET_SUPPORTING_WM_CHECK 2>/dev/null; }
+    grep -q -m 1 'window id' <&"${spy[0]}" || fail "$2's window manager did not take Xwayland's windows within 60 s; see $clog"
+    kill "$spy_PID" 2>/dev/null || true
     echo "Compositor: $version, $(Xwayland -version 2>&1 | grep -o 'Xwayland Version [^ ]*')," \
         "$(printf '%s\n' "${env[@]}" | grep '^DISPLAY=');" \
         "its window manager took windows $(awk -v a="$up" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.1f", b - a }') s after Xwayland"
@@ -89,16 +90,17 @@ on_display() {
     # The window in Xwayland, closed the compositor's way; xdotool ends at a window going as it looks.
     "${as_nobody[@]}" "${env[@]}" "$run/helixview" &
     viewer=$!
-    window=$(timeout 10 "${as_nobody[@]}" "${env[@]}" sh -c 'until xdotool search --onlyvisible --classname \
-        "^helixview\$"; do sleep 0.2; done' 2>/dev/null | sed -n 1p) || kill "$viewer"
+    window=$(timeout 10 "${as_nobody[@]}" "${env[@]}" xdotool search --sync --onlyvisible --classname '^helixview$' \
+        2>/dev/null | sed -n 1p) || kill "$viewer"
     "${as_nobody[@]}" "${env[@]}" xprop -id "$window" WM_CLASS _NET_WM_PID WM_NAME | sed 's/^/The window: /'
     "${as_nobody[@]}" "${env[@]}" xwininfo -id "$window" | awk '/Absolute upper-left|Width|Height/ { v[++n] = $NF }
         END { print "Its client area: " v[3] " x " v[4] " at (" v[1] "," v[2] ")" }'
     "${as_nobody[@]}" "${env[@]}" "$run/close" >>"$log" 2>&1 || failed=1
     # A close that never reaches the viewer fails the check instead of hanging it (seen under load).
-    for _ in $(seq 300); do kill -0 "$viewer" 2>/dev/null || break; sleep 0.1; done
-    ! kill -0 "$viewer" 2>/dev/null || { echo "The viewer still ran 30 s after $2's close" && kill "$viewer" && failed=1; }
+    (sleep 30 && kill "$viewer" 2>/dev/null && echo "The viewer still ran 30 s after $2's close") &
+    local watchdog=$!
     wait "$viewer" || failed=1
+    kill "$watchdog" 2>/dev/null || true
     entry=$(sed -n 's/.*desktop entry: //p' "$clog" | sed -n 1p)
     [ "$2" != kwin ] || { echo "kwin ties the window to the desktop entry: $entry" && [ "$entry" = org.helixview.viewer ]; } || failed=1
     return "$failed"

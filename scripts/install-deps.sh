@@ -24,7 +24,7 @@ debian=(sbuild mmdebstrap uidmap devscripts dpkg-dev xz-utils lintian autopkgtes
 # Making fresh Debian systems.
 fresh=(mmdebstrap)
 # check-wayland.sh's compositors with Xwayland; breeze draws kwin's title bars, wmctrl closes in
-# mutter, ps (procps) watches a compositor's processes end.
+# mutter, pidwait (procps) waits for a compositor's processes to end.
 wayland=(sway xwayland mutter kwin-wayland kwin-style-breeze dbus wmctrl procps)
 
 wanted=()
