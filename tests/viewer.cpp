@@ -79,22 +79,14 @@ std::chrono::milliseconds Viewer::limit(std::chrono::milliseconds plain)
     return plain * slowness();
 }
 
-bool Viewer::pump(Clock::time_point deadline)
+void Viewer::pump(Clock::time_point deadline)
 {
-    if (!XPending(dpy)) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0)
-            return false;
-        pollfd fds[2] = {{ConnectionNumber(dpy), POLLIN, 0}, {pidfd, POLLIN, 0}};
-        poll(fds, pidfd >= 0 ? 2 : 1, static_cast<int>(std::min<long long>(left, 60000)));
-        gone = gone || (fds[1].revents & POLLIN);
-    }
-    while (XPending(dpy)) {
-        XEvent e;
-        XNextEvent(dpy, &e);
-        handle(e);
-    }
-    return true;
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0 || XPending(dpy))
+        return;
+    pollfd fds[2] = {{ConnectionNumber(dpy), POLLIN, 0}, {pidfd, POLLIN, 0}};
+    poll(fds, pidfd >= 0 ? 2 : 1, static_cast<int>(std::min<long long>(left, 60000)));
+    gone = gone || (fds[1].revents & POLLIN);
 }
 
 void Viewer::handle(XEvent& e)
@@ -110,6 +102,8 @@ void Viewer::handle(XEvent& e)
         width = e.xconfigure.width;
         height = e.xconfigure.height;
         resizedAt = frames;
+    } else if (window && e.type == DestroyNotify && e.xdestroywindow.window == window) {
+        destroyed = true;
     }
 }
 
@@ -125,9 +119,11 @@ bool Viewer::until(const std::function<bool()>& done, Clock::time_point deadline
         }
         if (done())
             return true;
-        // A viewer that has ended draws nothing more: the wait is over.
-        if (!pump(deadline) || gone)
-            return done();
+        // The deadline holds however fast events come; a viewer that has ended draws nothing
+        // more.
+        if (Clock::now() >= deadline || gone)
+            return false;
+        pump(deadline);
     }
 }
 
@@ -206,8 +202,13 @@ void Viewer::stop()
     pid = 0;
     pidfd = -1;
     gone = false;
+    // The server destroys the window once it has seen the viewer's connection close, which can
+    // be after the process's end: a next viewer's window is not to be taken for this one.
+    if (window)
+        until([&] { return destroyed; }, Clock::now() + limit(30s));
     // The server frees the window's damage with the window.
     window = 0;
+    destroyed = false;
     damage = 0;
     frames = 0;
     resizedAt = -1;

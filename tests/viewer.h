@@ -29,6 +29,7 @@ class Viewer : public testing::Test
     int pidfd = -1;    // readable once the process has ended
     bool gone = false; // and so it was
     Window window = 0;
+    bool destroyed = false;
     std::string output = tempFile("output.txt");
 
     // What the server has said of the window: each DamageNotify is a frame that landed.
@@ -54,9 +55,8 @@ class Viewer : public testing::Test
     static int slowness();
     static std::chrono::milliseconds limit(std::chrono::milliseconds plain);
 
-    // Handle the events that have come, then wait for the next X event or the process's end, at
-    // most until the deadline. Returns false at the deadline.
-    bool pump(Clock::time_point deadline);
+    // Wait for the next X event or the process's end, at most until the deadline.
+    void pump(Clock::time_point deadline);
     void handle(XEvent& e);
     // Wait until done() is true, checked after each event; false at the deadline.
     bool until(const std::function<bool()>& done, Clock::time_point deadline);
