@@ -162,9 +162,10 @@ on_display() {
     HELIXVIEW_SLOWNESS=4 HELIXVIEW_COMMAND="$QEMU $(command -v helixview)" ./own-display.sh "$@"
 }
 # The two tests that prove the window, the first picture and the spin; the twelve starts under i3
-# prove nothing more about the architecture.
+# prove nothing more about the architecture. The tests are this machine's (amd64) programs, which
+# load amd64's X Damage library.
 e2e_tests() {
-    apt-get install -y xvfb xdotool qemu-user && echo "Under $(${QEMU%% *} --version | sed -n 1p), Mesa" \
+    apt-get install -y xvfb xdotool qemu-user libxdamage1 && echo "Under $(${QEMU%% *} --version | sed -n 1p), Mesa" \
         "$(dpkg-query -W -f '${Version}' "libgl1-mesa-dri:$ARCH")" && on_display ./e2e_test \
         --gtest_filter='Viewer.OpensTheHelix*:Viewer.MiddleClick*'
 }
