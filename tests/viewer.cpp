@@ -34,14 +34,11 @@ std::string Viewer::tempFile(const std::string& name)
 namespace
 {
 
-// The last X error, kept instead of ending the test program: a read of a window that a window
-// manager is reparenting is refused (BadMatch) and means "not yet", and a window that a find
-// looked at may be gone (BadWindow) before the next request reaches it.
-int lastError = 0;
-
-int keepError(Display*, XErrorEvent* e)
+// An X error does not end the test program: a read of a window that a window manager is
+// reparenting is refused (BadMatch) and means "not yet", and a window that a find looked at may be
+// gone (BadWindow) before the next request reaches it. The call that failed says so itself.
+int keepError(Display*, XErrorEvent*)
 {
-    lastError = e->error_code;
     return 0;
 }
 
@@ -132,8 +129,15 @@ bool Viewer::await(const std::string& what, const std::function<bool()>& done,
 {
     if (until(done, Clock::now() + limit(plain)))
         return true;
-    ADD_FAILURE() << "waited " << limit(plain).count() / 1000.0 << " s for " << what << "; " << arrived();
+    ADD_FAILURE() << waited(what, plain);
     return false;
+}
+
+std::string Viewer::waited(const std::string& what, std::chrono::milliseconds plain)
+{
+    std::ostringstream message;
+    message << "waited " << limit(plain).count() / 1000.0 << " s for " << what << "; " << arrived();
+    return message.str();
 }
 
 std::string Viewer::arrived()
@@ -361,8 +365,8 @@ bool Viewer::still()
     auto deadline = Clock::now() + limit(30s);
     while (Clock::now() - lastFrame < quiet) {
         if (Clock::now() >= deadline || gone) {
-            ADD_FAILURE() << "waited " << limit(30s).count() / 1000.0 << " s for " << quiet.count()
-                          << " ms without a frame after the click's answer; " << arrived();
+            ADD_FAILURE() << waited(
+                std::to_string(quiet.count()) + " ms without a frame after the click's answer", 30s);
             return false;
         }
         until([] { return false; }, std::min(lastFrame + quiet, deadline));
@@ -415,8 +419,7 @@ void Viewer::click(int button)
         spot.second = at.height / 2 - shift;
         std::string toSpot = " mousemove " + std::to_string(x) + " " + std::to_string(y - shift);
         for (auto deadline = Clock::now() + limit(30s); pointer() != spot;) {
-            ASSERT_LT(Clock::now(), deadline) << "waited " << limit(30s).count() / 1000.0
-                                              << " s for the pointer to reach the window; " << arrived();
+            ASSERT_LT(Clock::now(), deadline) << waited("the pointer to reach the window", 30s);
             ASSERT_EQ(std::system((xdotool + toSpot).c_str()), 0) << xdotool << toSpot;
             until([&] { return pointer() == spot; }, std::min(Clock::now() + 100ms, deadline));
         }

@@ -64,6 +64,8 @@ class Viewer : public testing::Test
     bool await(const std::string& what, const std::function<bool()>& done, std::chrono::milliseconds plain);
     // What has arrived so far, for a failure's message.
     std::string arrived();
+    // A failed wait's message: what it awaited for limit(plain), and what arrived.
+    std::string waited(const std::string& what, std::chrono::milliseconds plain);
 
     // Start a command found on PATH with its stdout and stderr in one file; 0 if it cannot run.
     static pid_t launch(std::vector<std::string> command, const std::string& log);
